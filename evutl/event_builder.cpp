@@ -1,0 +1,250 @@
+#include "event_builder.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const char file_magic[8] = {'X', 'R', 'Q', '5', 'E', 'V', 'T', 'S'};
+const uint32_t file_version = 1;
+const uint32_t event_magic = 0x544E5645;  // "EVNT"
+
+struct file_head {
+  char magic[8];
+  uint32_t version;
+  uint32_t reserved;
+};
+
+struct event_head {
+  uint32_t magic;
+  int32_t ev_type;
+  uint32_t ev_number;
+  time_stamp time;
+  uint32_t length;
+};
+
+static_assert(sizeof(file_head) == 16 && sizeof(event_head) == 24, "file layout");
+
+size_t padded(size_t n) { return (n + 3) & ~static_cast<size_t>(3); }
+
+void copy_name(char* field, size_t cap, const char* name) {
+  memset(field, 0, cap);
+  if (name) strncpy(field, name, cap - 1);
+}
+
+void set_error(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+using file_ptr = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+}  // namespace
+
+size_t xrq5_evb_add_block(std::vector<char>& buf, const char* chname, int dtype,
+                          const void* payload, size_t len, int error) {
+  xrq5_serv_block_subhead_2010 head;
+  copy_name(head.chname, sizeof head.chname, chname);
+  head.dtype = dtype;
+  head.error = error;
+  head.ldata = static_cast<int32_t>(len);
+  const size_t at = buf.size();
+  buf.resize(at + sizeof head + padded(len), 0);
+  memcpy(buf.data() + at, &head, sizeof head);
+  if (len) memcpy(buf.data() + at + sizeof head, payload, len);
+  return at;
+}
+
+size_t xrq5_evb_add_namval(std::vector<char>& buf, const char* chname, int dtype,
+                           const std::vector<float>& values) {
+  return xrq5_evb_add_block(buf, chname, dtype, values.data(), values.size() * sizeof(float));
+}
+
+size_t xrq5_evb_add_spectrum(std::vector<char>& buf, const char* chname, int dtype,
+                             const std::vector<xrq5_evb_spectrum>& subchannels) {
+  std::vector<char> body;
+  for (const xrq5_evb_spectrum& s : subchannels) {
+    xrq5_spect_header_2010 head;
+    head.start = s.start;
+    head.inc = s.inc;
+    head.groups = s.groups;
+    head.ndata = s.groups > 0 ? static_cast<int32_t>(s.samples.size() / s.groups) : 0;
+    head.group_inc = s.group_inc;
+    const size_t at = body.size();
+    body.resize(at + sizeof head + s.samples.size() * sizeof(float));
+    memcpy(body.data() + at, &head, sizeof head);
+    if (!s.samples.empty())
+      memcpy(body.data() + at + sizeof head, s.samples.data(), s.samples.size() * sizeof(float));
+  }
+  return xrq5_evb_add_block(buf, chname, dtype, body.data(), body.size());
+}
+
+xrq5_upd_data_block_2010 xrq5_evb_update(const char* prop, float value, int status,
+                                         time_stamp time) {
+  xrq5_upd_data_block_2010 r;
+  copy_name(r.upd_prop, sizeof r.upd_prop, prop);
+  r.upd_ch_status = status;
+  r.upd_ch_time = time;
+  r.upd_ch_data = value;
+  return r;
+}
+
+xrq5_env_data_block_2010 xrq5_evb_env(int index, float value, int status, time_stamp time) {
+  xrq5_env_data_block_2010 r;
+  r.env_ch_idx = index;
+  r.env_ch_status = status;
+  r.env_ch_time = time;
+  r.env_ch_data = value;
+  return r;
+}
+
+size_t xrq5_evb_add_updates(std::vector<char>& buf, const char* chname, int dtype,
+                            const std::vector<xrq5_upd_data_block_2010>& records) {
+  return xrq5_evb_add_block(buf, chname, dtype, records.data(),
+                            records.size() * sizeof(xrq5_upd_data_block_2010));
+}
+
+size_t xrq5_evb_add_envs(std::vector<char>& buf, const char* chname, int dtype,
+                         const std::vector<xrq5_env_data_block_2010>& records) {
+  return xrq5_evb_add_block(buf, chname, dtype, records.data(),
+                            records.size() * sizeof(xrq5_env_data_block_2010));
+}
+
+size_t xrq5_evb_add_image(std::vector<char>& buf, const char* chname, int dtype,
+                          const xrq5_image_ext_frame_head& head, const void* pixels) {
+  const size_t npix = head.length > 0 ? static_cast<size_t>(head.length) : 0;
+  std::vector<char> body(sizeof head + npix);
+  memcpy(body.data(), &head, sizeof head);
+  if (npix) memcpy(body.data() + sizeof head, pixels, npix);
+  return xrq5_evb_add_block(buf, chname, dtype, body.data(), body.size());
+}
+
+size_t xrq5_evb_add_env_dict(std::vector<char>& buf, const std::vector<xrq5_evb_dict_entry>& entries,
+                             bool classic) {
+  const size_t cap = classic ? sizeof xrq5_env_dictionary_block::env_prop
+                             : sizeof xrq5_env_dictionary_block_2010::env_prop;
+  const size_t entry = sizeof(int32_t) + cap + 2 * sizeof(float);
+  std::vector<char> body(entries.size() * entry, 0);
+  char* p = body.data();
+  for (const xrq5_evb_dict_entry& e : entries) {
+    const int32_t index = e.index;
+    memcpy(p, &index, sizeof index);
+    copy_name(p + sizeof index, cap, e.prop.c_str());
+    memcpy(p + sizeof index + cap, &e.abs_delta, sizeof(float));
+    memcpy(p + sizeof index + cap + sizeof(float), &e.rel_delta, sizeof(float));
+    p += entry;
+  }
+  return xrq5_evb_add_block(buf, "ENV_DICT", classic ? XRQ5_ENV_DICT_BLOCK : XRQ5_ENV_DICT_BLOCK_2010,
+                            body.data(), body.size());
+}
+
+xrq5_serv_block_subhead_2010* xrq5_evb_next_block(char* blocks, size_t size, size_t* offset) {
+  const size_t at = *offset;
+  if (blocks == nullptr || at > size || size - at < sizeof(xrq5_serv_block_subhead_2010))
+    return nullptr;
+  int32_t ldata;
+  memcpy(&ldata, blocks + at + offsetof(xrq5_serv_block_subhead_2010, ldata), sizeof ldata);
+  // The block's own length must fit in what is left of the event.
+  const size_t rest = size - at - sizeof(xrq5_serv_block_subhead_2010);
+  if (ldata < 0 || static_cast<size_t>(ldata) > rest) return nullptr;
+  const size_t step = padded(static_cast<size_t>(ldata));
+  *offset = at + sizeof(xrq5_serv_block_subhead_2010) + (step <= rest ? step : rest);
+  return reinterpret_cast<xrq5_serv_block_subhead_2010*>(blocks + at);
+}
+
+int xrq5_evb_write_file(const char* path, const std::vector<xrq5_evb_event>& events,
+                        std::string* error) {
+  FILE* raw = path ? fopen(path, "wb") : nullptr;
+  if (raw == nullptr) {
+    set_error(error, std::string("cannot create '") + (path ? path : "") + "': " + strerror(errno));
+    return XRQ5_EVB_OPEN_FAILED;
+  }
+  file_ptr f(raw, fclose);
+  file_head fh;
+  memcpy(fh.magic, file_magic, sizeof fh.magic);
+  fh.version = file_version;
+  fh.reserved = 0;
+  bool ok = fwrite(&fh, sizeof fh, 1, f.get()) == 1;
+  for (const xrq5_evb_event& ev : events) {
+    if (!ok) break;
+    event_head eh{event_magic, ev.ev_type, ev.ev_number, ev.time,
+                  static_cast<uint32_t>(ev.blocks.size())};
+    ok = fwrite(&eh, sizeof eh, 1, f.get()) == 1 &&
+         (ev.blocks.empty() || fwrite(ev.blocks.data(), ev.blocks.size(), 1, f.get()) == 1);
+  }
+  const int err = errno;
+  if (fclose(f.release()) != 0 || !ok) {
+    set_error(error, std::string("cannot write '") + path + "': " + strerror(ok ? errno : err));
+    return XRQ5_EVB_WRITE_FAILED;
+  }
+  return XRQ5_EVB_OK;
+}
+
+int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, std::string* error) {
+  FILE* raw = path && events ? fopen(path, "rb") : nullptr;
+  if (raw == nullptr) {
+    set_error(error, std::string("cannot open '") + (path ? path : "") + "': " + strerror(errno));
+    return XRQ5_EVB_OPEN_FAILED;
+  }
+  file_ptr f(raw, fclose);
+  const std::string where = std::string("'") + path + "'";
+  // The file's real size bounds every length read from it.
+  if (fseek(f.get(), 0, SEEK_END) != 0) {
+    set_error(error, where + " is not a seekable file");
+    return XRQ5_EVB_BAD_FILE;
+  }
+  const long end = ftell(f.get());
+  rewind(f.get());
+  file_head fh;
+  if (end < static_cast<long>(sizeof fh) || fread(&fh, sizeof fh, 1, f.get()) != 1 ||
+      memcmp(fh.magic, file_magic, sizeof fh.magic) != 0) {
+    set_error(error, where + " is not a recorded-event file");
+    return XRQ5_EVB_BAD_FILE;
+  }
+  if (fh.version != file_version) {
+    set_error(error, where + ": unsupported version " + std::to_string(fh.version));
+    return XRQ5_EVB_BAD_FILE;
+  }
+  size_t left = static_cast<size_t>(end) - sizeof fh;
+  for (size_t n = 0; left > 0; ++n) {
+    const std::string at = where + ", event " + std::to_string(n);
+    event_head eh;
+    if (left < sizeof eh || fread(&eh, sizeof eh, 1, f.get()) != 1) {
+      set_error(error, at + ": truncated event header");
+      return XRQ5_EVB_BAD_FILE;
+    }
+    left -= sizeof eh;
+    if (eh.magic != event_magic) {
+      set_error(error, at + ": bad event header");
+      return XRQ5_EVB_BAD_FILE;
+    }
+    if (eh.length > left) {
+      set_error(error, at + ": declares " + std::to_string(eh.length) + " bytes, only " +
+                           std::to_string(left) + " left");
+      return XRQ5_EVB_BAD_FILE;
+    }
+    xrq5_evb_event ev;
+    ev.ev_type = eh.ev_type;
+    ev.ev_number = eh.ev_number;
+    ev.time = eh.time;
+    ev.blocks.resize(eh.length);
+    if (eh.length && fread(ev.blocks.data(), eh.length, 1, f.get()) != 1) {
+      set_error(error, at + ": read failed");
+      return XRQ5_EVB_BAD_FILE;
+    }
+    left -= eh.length;
+    // Every block must be whole inside its event.
+    size_t off = 0;
+    while (off < ev.blocks.size() &&
+           xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off) != nullptr) {
+    }
+    if (off != ev.blocks.size()) {
+      set_error(error, at + ": block at byte " + std::to_string(off) + " overruns the event");
+      return XRQ5_EVB_BAD_FILE;
+    }
+    events->push_back(std::move(ev));
+  }
+  return XRQ5_EVB_OK;
+}
