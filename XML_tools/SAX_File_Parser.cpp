@@ -1,0 +1,48 @@
+#include "SAX_File_Parser.h"
+
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include "xrq5_sax_common.h"
+
+SAX_File_Parser::SAX_File_Parser() : init(false), gotMore(true), parser(nullptr) {
+  if (!xrq5_sax::initialize_platform()) return;
+  try {
+    parser = xrq5_sax::make_parser(&handler);
+    init = true;
+  } catch (...) {
+    parser = nullptr;  // out of memory while building the parser
+  }
+}
+
+SAX_File_Parser::~SAX_File_Parser() {
+  if (init) {
+    handler.resetTagValue();
+    delete parser;
+  }
+  // The handler is a member, destroyed only after this body: release its Xerces
+  // strings now, while the platform is still up.
+  handler.release_all();
+  xercesc::XMLPlatformUtils::Terminate();
+}
+
+bool SAX_File_Parser::init_ok() { return init; }
+
+bool SAX_File_Parser::start(char* file) {
+  if (!init) return true;
+  return xrq5_sax::start_parse(parser, file, nullptr, token);
+}
+
+int SAX_File_Parser::parse(char** tag, char** value) {
+  if (!init) return -1;
+  return xrq5_sax::step(parser, token, gotMore, handler, tag, value);
+}
+
+int SAX_File_Parser::get_attr(char* name, char** value) {
+  if (!init) {
+    *value = nullptr;
+    return -1;
+  }
+  return xrq5_sax::get_attr(handler, name, value);
+}
+
+int SAX_File_Parser::get_error_counter() { return handler.getErrorCount(); }

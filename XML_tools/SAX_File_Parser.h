@@ -1,0 +1,46 @@
+// Pull parser over an XML file: the twin of SAX_Memory_Parser (same calls, results
+// and messages), but the file is named at start() and the system id in messages is
+// the file's, as Xerces reports it.
+#ifndef XRQ5_SAX_FILE_PARSER_H
+#define XRQ5_SAX_FILE_PARSER_H
+
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
+
+#include "xrq5_sax_handler.h"
+
+// One attribute of the current element; the strings belong to the handler.
+struct attrf {
+  const char* name;
+  const char* type;
+  const char* value;
+};
+
+class FileParseHandlers : public xrq5_sax_handler<attrf> {};
+
+extern template class xrq5_sax_handler<attrf>;
+
+class SAX_File_Parser {
+ public:
+  SAX_File_Parser();
+  ~SAX_File_Parser();
+  SAX_File_Parser(const SAX_File_Parser&) = delete;
+  SAX_File_Parser& operator=(const SAX_File_Parser&) = delete;
+
+  bool init_ok();
+  // Begins parsing `file`: false on success, true on failure (also for a null name or
+  // a file that cannot be opened; message on standard error).
+  bool start(char* file);
+  int parse(char** tag, char** value);
+  int get_attr(char* name, char** value);
+  int get_error_counter();
+
+ private:
+  bool init;
+  bool gotMore;
+  xercesc::SAXParser* parser;
+  xercesc::XMLPScanToken token;
+  FileParseHandlers handler;
+};
+
+#endif  // XRQ5_SAX_FILE_PARSER_H

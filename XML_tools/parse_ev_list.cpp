@@ -1,0 +1,168 @@
+#include "parse_ev_list.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+#include "event_util.h"
+#include "xrq5_reader.h"
+
+namespace {
+
+// The numbers of TMASK and friends: hexadecimal when a lowercase x appears anywhere.
+void read_number(const char* text, u_int* field) {
+  u_int v = 0;
+  const int got = strchr(text, 'x') ? sscanf(text, " 0x%X ", &v) : sscanf(text, "%u", &v);
+  if (got == 1) *field = v;
+}
+
+// State of one read, named after the flags of the element walk.
+class ev_list_reader {
+ public:
+  explicit ev_list_reader(std::vector<xrq5_ev_entry*>* list) : list_(list) {}
+
+  void step(const char* tag, const char* val) {
+    if (tag == nullptr) return;
+    if (strcmp(tag, "EVENT") == 0) {
+      f_ev_ = true;
+      f_tp_ = f_sb_ = f_ch_ = false;
+      ent_ = nullptr;
+      return;
+    }
+    if (strcmp(tag, "TYPE") == 0) {
+      on_type(val);
+      return;
+    }
+    if (!f_ev_ || !f_tp_ || ent_ == nullptr) return;
+    if (val != nullptr) on_value(tag, val);
+    if (strcmp(tag, "CHLIST") == 0 && f_sb_) f_ch_ = true;
+  }
+
+ private:
+  void on_type(const char* val) {
+    if (!f_ev_) return;
+    if (!f_tp_) {  // the step of the start tag
+      f_tp_ = true;
+      return;
+    }
+    if (val == nullptr) return;
+    const long t = strtol(val, nullptr, 10);
+    if (t < 0 || t > XRQ5_EV_EVMAX) {
+      f_tp_ = false;
+      return;
+    }
+    std::unique_ptr<xrq5_ev_entry> e(new xrq5_ev_entry());
+    std::unique_ptr<std::vector<xrq5_ev_sb_list*>> blocks(new std::vector<xrq5_ev_sb_list*>());
+    e->evtype = static_cast<XRQ5_EVTYPE>(t);
+    list_->push_back(e.get());
+    e->sb_list = blocks.release();
+    ent_ = e.release();
+  }
+
+  void on_value(const char* tag, const char* val) {
+    if (strcmp(tag, "SBLOCK") == 0) {
+      std::unique_ptr<xrq5_ev_sb_list> sb(new xrq5_ev_sb_list());
+      std::unique_ptr<std::vector<char*>> chans(new std::vector<char*>());
+      snprintf(sb->sb_list, 255, "%s", val);  // at most 254 characters
+      ent_->sb_list->push_back(sb.get());
+      sb->ch_list = chans.release();
+      ev_ent_ = sb.release();
+      f_sb_ = true;
+      f_ch_ = false;
+    } else if (strcmp(tag, "CHAN") == 0) {
+      if (!f_ch_) return;
+      const size_t n = strlen(val);
+      std::unique_ptr<char[]> chan(new char[n + 1]);
+      memcpy(chan.get(), val, n + 1);
+      ev_ent_->ch_list->push_back(chan.get());
+      chan.release();
+    } else if (strcmp(tag, "TMASK") == 0) {
+      read_number(val, &ent_->tmask);
+    } else if (strcmp(tag, "MINTIMESEC") == 0) {
+      read_number(val, &ent_->min_ev_time.timeup);
+    } else if (strcmp(tag, "MINTIMEUSEC") == 0) {
+      read_number(val, &ent_->min_ev_time.timelow);
+    } else if (strcmp(tag, "PRIORITY") == 0) {
+      read_number(val, &ent_->priority);
+    }
+  }
+
+  std::vector<xrq5_ev_entry*>* list_;
+  xrq5_ev_entry* ent_ = nullptr;
+  xrq5_ev_sb_list* ev_ent_ = nullptr;
+  bool f_ev_ = false, f_tp_ = false, f_sb_ = false, f_ch_ = false;
+};
+
+bool is_bmr_root(const char* tag) {
+  if (tag != nullptr && strcmp(tag, "BMR") == 0) return true;
+  std::cerr << "WRONG root tag: " << (tag ? tag : "") << " must be 'BMR'\n";
+  return false;
+}
+
+template <class Parser>
+int read_ev_list(char* source, std::vector<xrq5_ev_entry*>* list) {
+  if (source == nullptr || list == nullptr) return XRQ5_EV_LIST_FAILED;
+  ev_list_reader reader(list);
+  const xrq5_read::outcome r = xrq5_read::read<Parser>(
+      source, is_bmr_root, [&reader](char* tag, char* val, Parser&) { reader.step(tag, val); });
+  return (r.at == xrq5_read::read_done ? 0 : XRQ5_EV_LIST_FAILED) + r.errors;
+}
+
+}  // namespace
+
+int xrq5_parse_ev_list_read(char* xml, std::vector<xrq5_ev_entry*>* list) {
+  return read_ev_list<SAX_Memory_Parser>(xml, list);
+}
+
+int xrq5_parse_ev_list_readf(char* file, std::vector<xrq5_ev_entry*>* list) {
+  return read_ev_list<SAX_File_Parser>(file, list);
+}
+
+void xrq5_print_ev_list(std::vector<xrq5_ev_entry*>* list) {
+  if (list == nullptr) return;
+  int i = 0;
+  for (const xrq5_ev_entry* e : *list) {
+    printf("Entry[%d]\n", i++);
+    printf("EVENT TYPE:\t%s\n", event_name_itoa(e->evtype));
+    printf("Trigger mask:\t0x%x (%u)\n", e->tmask, e->tmask);
+    printf("Min event time:\t%d sec %d usec\n", static_cast<int>(e->min_ev_time.timeup),
+           static_cast<int>(e->min_ev_time.timelow));
+    printf("Priority:\t0x%x (%u)\n", e->priority, e->priority);
+    if (e->sb_list == nullptr) {
+      printf("No server block list -> Full event\n");
+      continue;
+    }
+    printf("Server Blocks: %d\n", static_cast<int>(e->sb_list->size()));
+    int j = 0;
+    for (const xrq5_ev_sb_list* sb : *e->sb_list) {
+      printf("Server block[%d]: '%s'\n", j++, sb->sb_list);
+      if (sb->ch_list == nullptr || sb->ch_list->empty()) {
+        printf("No channel list -> ALL channels\n");
+        continue;
+      }
+      printf("Channels: %d\n", static_cast<int>(sb->ch_list->size()));
+      int k = 0;
+      for (const char* ch : *sb->ch_list) printf("Channel[%d]:\t'%s'\n", k++, ch);
+    }
+  }
+}
+
+void xrq5_clean_ev_list(std::vector<xrq5_ev_entry*>* list) {
+  if (list == nullptr) return;
+  for (xrq5_ev_entry* e : *list) {
+    if (e->sb_list) {
+      for (xrq5_ev_sb_list* sb : *e->sb_list) {
+        if (sb->ch_list) {
+          for (char* ch : *sb->ch_list) delete[] ch;
+          delete sb->ch_list;
+        }
+        delete sb;
+      }
+      delete e->sb_list;
+    }
+    delete e;
+  }
+  list->clear();
+}

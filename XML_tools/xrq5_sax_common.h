@@ -1,0 +1,63 @@
+// Internal: what the two pull parsers share besides their handler. Not installed.
+#ifndef XRQ5_SAX_COMMON_H
+#define XRQ5_SAX_COMMON_H
+
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+namespace xrq5_sax {
+
+// A transcoded Xerces string, released when it goes out of scope.
+class transcoded {
+ public:
+  explicit transcoded(const XMLCh* text);
+  ~transcoded();
+  transcoded(const transcoded&) = delete;
+  transcoded& operator=(const transcoded&) = delete;
+  const char* c_str() const { return text_ ? text_ : ""; }
+
+ private:
+  char* text_;
+};
+
+// XMLPlatformUtils::Initialize; prints "Error during initialization!" and returns
+// false when it throws.
+bool initialize_platform();
+
+// Creates the SAX1 parser with our settings and installs `handler` in it.
+xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler);
+
+// parseFirst over `source`, or over the system id `file` when source is null, with the
+// messages of a failed start; true on failure.
+bool start_parse(xercesc::SAXParser* parser, const char* file, const xercesc::InputSource* source,
+                 xercesc::XMLPScanToken& token);
+
+// One parse step with the handler's bookkeeping around it.
+template <class Handler>
+int step(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token, bool& gotMore,
+         Handler& handler, char** tag, char** value) {
+  if (tag) *tag = nullptr;
+  if (value) *value = nullptr;
+  handler.reset_end_tag_flag();
+  if (!gotMore) return -1;
+  gotMore = parser->parseNext(token);
+  handler.end_step();
+  if (!gotMore) parser->parseReset(token);
+  if (handler.getErrorCount() != 0) return handler.getErrorCount();
+  if (tag) *tag = handler.getTag();
+  if (value) *value = handler.getValue();
+  return 0;
+}
+
+template <class Handler>
+int get_attr(const Handler& handler, const char* name, char** value) {
+  *value = nullptr;
+  if (name == nullptr || handler.getErrorCount() != 0) return -1;
+  *value = const_cast<char*>(handler.getAttr(name));
+  return *value ? 0 : -1;
+}
+
+}  // namespace xrq5_sax
+
+#endif  // XRQ5_SAX_COMMON_H
