@@ -1,0 +1,103 @@
+// The command-line tool, run as operators run it, over the shipped examples.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "parse_ev_list.h"
+#include "test_support.h"
+
+namespace {
+
+using xrq5_test::temp_dir;
+
+struct result {
+  int status;
+  std::string out, err;
+};
+
+result tool(const std::string& args) {
+  temp_dir d;
+  const std::string cmd = std::string(XRQ5_TOOL) + " " + args + " >" + d.path() + "/out 2>" +
+                          d.path() + "/err";
+  const int rc = std::system(cmd.c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, xrq5_test::read_file(d.path() + "/out"),
+          xrq5_test::read_file(d.path() + "/err")};
+}
+
+const std::string examples = std::string(XRQ5_SOURCE_DIR) + "/examples";
+
+TEST(xrq5xml, show_uses_the_library_printer) {
+  const std::string file = examples + "/ev_list.xml";
+  std::vector<xrq5_ev_entry*> list;
+  ASSERT_EQ(xrq5_parse_ev_list_readf(const_cast<char*>(file.c_str()), &list), 0);
+  xrq5_test::capture cap;
+  xrq5_print_ev_list(&list);
+  cap.stop();
+  xrq5_clean_ev_list(&list);
+
+  const result r = tool("show " + file);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "==== " + file + " (event list)\n" + cap.out());
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(xrq5xml, every_example_document_checks_clean) {
+  std::string files;
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(examples))
+    if (e.path().extension() == ".xml") files += " " + e.path().string(), ++n;
+  ASSERT_GT(n, 0);
+  const result r = tool("check" + files);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  size_t oks = 0;
+  for (size_t at = r.out.find(": ok ("); at != std::string::npos; at = r.out.find(": ok (", at + 1))
+    ++oks;
+  EXPECT_EQ(oks, static_cast<size_t>(n)) << r.out;
+}
+
+TEST(xrq5xml, exit_status_tells_what_went_wrong) {
+  temp_dir d;
+  const std::string unknown = d.write("unknown.xml", "<?xml version=\"1.0\"?><FOO/>");
+  const std::string broken = d.write("broken.xml", "<BMR><EVENT><TYPE>1</TYPE></BMR>");
+  const std::string garbage = d.write("garbage.xml", "no markup here");
+  const std::string good = examples + "/ev_list.xml";
+
+  struct {
+    std::string args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"check " + good, 0, ""},
+      {"check " + broken, 1, "Fatal Error at (file "},
+      {"check " + garbage, 1, "not well-formed XML"},
+      {"check " + d.path() + "/missing.xml", 3, "cannot open"},
+      {"check " + unknown, 3, "unknown kind of document (root element 'FOO')"},
+      {"check " + broken + " " + unknown + " " + good, 3, "unknown kind"},
+      {"show", 2, "no file given"},
+      {"frobnicate " + good, 2, "unknown command 'frobnicate'"},
+      {"", 2, "usage: xrq5xml"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const result r = tool(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  const result broken_check = tool("check " + broken);
+  EXPECT_NE(broken_check.out.find(": FAILED (event list, result 1)"), std::string::npos);
+}
+
+TEST(xrq5xml, help_and_version) {
+  const result help = tool("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: xrq5xml COMMAND"), std::string::npos);
+  const result version = tool("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("xrq5xml ", 0), 0u);
+}
+
+}  // namespace
