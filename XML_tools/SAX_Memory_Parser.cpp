@@ -15,6 +15,7 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* buffer)
     const char* text = buffer ? buffer : "";
     memBufIS = new xercesc::MemBufInputSource(reinterpret_cast<const XMLByte*>(text),
                                               strlen(text), "my_mem_info", false);
+    memBufIS->setCopyBufToStream(false);  // parse the caller's buffer in place
     init = true;
   } catch (...) {
     // Out of memory while building the parser: leave init false and own nothing.

@@ -18,9 +18,28 @@ using xercesc::XMLString;
 
 namespace {
 
-void release(char*& s) {
-  if (s) XMLString::release(&s);
-  s = nullptr;
+// Transcodes to the local code page into `out`: plain ASCII is copied as it is (every
+// ASCII-based code page gives the same bytes), anything else goes through
+// XMLString::transcode.
+void transcode_into(std::string& out, const XMLCh* text, size_t len) {
+  out.resize(len);
+  char* dst = &out[0];
+  for (size_t i = 0; i < len; ++i) {
+    const XMLCh c = text[i];
+    if (c >= 0x80 || c == 0) {
+      const std::basic_string<XMLCh> terminated(text, len);
+      char* s = XMLString::transcode(terminated.c_str());
+      out.assign(s ? s : "");
+      XMLString::release(&s);
+      return;
+    }
+    dst[i] = static_cast<char>(c);
+  }
+}
+
+char* transcode_name(std::string& out, const XMLCh* text) {
+  transcode_into(out, text, text ? XMLString::stringLen(text) : 0);
+  return &out[0];
 }
 
 bool is_blank_text(const std::basic_string<XMLCh>& text) {
@@ -51,29 +70,27 @@ xrq5_sax_handler<Attr>::~xrq5_sax_handler() {
 template <class Attr>
 void xrq5_sax_handler<Attr>::release_all() {
   clear_attributes();
+  for (attr_slot* a : slots) delete a;
+  slots.clear();
   resetDocument();
-  step_text.clear();
-  step_text.shrink_to_fit();
+  std::basic_string<XMLCh>().swap(step_text);
+  std::string().swap(tag_buf);
+  std::string().swap(value_buf);
 }
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::clear_attributes() {
-  for (Attr* a : vattr) {
-    char* s[3] = {const_cast<char*>(a->name), const_cast<char*>(a->type), const_cast<char*>(a->value)};
-    for (char*& p : s) release(p);
-    delete a;
-  }
   vattr.clear();
 }
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::resetTag() {
-  release(tag);
+  tag = nullptr;
 }
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::resetValue() {
-  release(value);
+  value = nullptr;
 }
 
 template <class Attr>
@@ -91,13 +108,12 @@ void xrq5_sax_handler<Attr>::end_step() {
   if (!step_has_text) return;
   step_has_text = false;
   if (tag == nullptr) return;
-  release(value);
   if (is_blank_text(step_text)) {
-    release(tag);
+    resetTagValue();
   } else {
-    value = XMLString::transcode(step_text.c_str());
+    transcode_into(value_buf, step_text.data(), step_text.size());
+    value = &value_buf[0];
   }
-  step_text.clear();
 }
 
 template <class Attr>
@@ -116,26 +132,25 @@ void xrq5_sax_handler<Attr>::resetDocument() {
   fElementCount = fAttrCount = fCharacterCount = fSpaceCount = 0;
   error_count = 0;
   step_has_text = false;
-  release(value);
-  release(tag);
+  resetTagValue();
 }
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::startElement(const XMLCh* const name,
                                           xercesc::AttributeList& attributes) {
   end_step();
-  release(tag);
-  tag = XMLString::transcode(name);
+  tag = transcode_name(tag_buf, name);
   const XMLSize_t n = attributes.getLength();
   fElementCount++;
   fAttrCount += static_cast<unsigned int>(n);
   clear_attributes();
   for (XMLSize_t i = 0; i < n; i++) {
-    Attr* a = new Attr{nullptr, nullptr, nullptr};
-    vattr.push_back(a);
-    a->name = XMLString::transcode(attributes.getName(i));
-    a->type = XMLString::transcode(attributes.getType(i));
-    a->value = XMLString::transcode(attributes.getValue(i));
+    if (i == slots.size()) slots.push_back(new attr_slot());
+    attr_slot& a = *slots[i];
+    a.record.name = transcode_name(a.name, attributes.getName(i));
+    a.record.type = transcode_name(a.type, attributes.getType(i));
+    a.record.value = transcode_name(a.value, attributes.getValue(i));
+    vattr.push_back(&a.record);
   }
 }
 
@@ -170,8 +185,7 @@ void xrq5_sax_handler<Attr>::reset_end_tag_flag() {
   // A new step begins: nothing of the last one is pending.
   step_has_text = false;
   if (!end_flag && value == nullptr) return;
-  release(tag);
-  release(value);
+  resetTagValue();
   clear_attributes();
   end_flag = false;
 }
@@ -179,7 +193,7 @@ void xrq5_sax_handler<Attr>::reset_end_tag_flag() {
 template <class Attr>
 const char* xrq5_sax_handler<Attr>::getAttr(const char* name) const {
   for (const Attr* a : vattr)
-    if (a->name && strcmp(a->name, name) == 0) return a->value;
+    if (strcmp(a->name, name) == 0) return a->value;
   return nullptr;
 }
 
@@ -190,7 +204,9 @@ namespace xrq5_sax {
 
 transcoded::transcoded(const XMLCh* text) : text_(text ? XMLString::transcode(text) : nullptr) {}
 
-transcoded::~transcoded() { release(text_); }
+transcoded::~transcoded() {
+  if (text_) XMLString::release(&text_);
+}
 
 bool initialize_platform() {
   try {

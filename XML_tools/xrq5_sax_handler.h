@@ -1,7 +1,10 @@
 // The SAX handler behind both pull parsers (MemParseHandlers and FileParseHandlers are
 // this template over their attribute record). It holds, after each progressive-parse
 // step, the current element's tag, its text and the attributes of the start tag seen
-// last, all transcoded with XMLString::transcode and released by the handler.
+// last, transcoded to the local code page (XMLString::transcode; plain ASCII is
+// copied as it is, which every ASCII-based code page would give). The handler owns
+// the strings; it reuses their storage from step to step, so a string handed out is
+// valid only until the next step.
 //
 // Per step:
 // - a start tag replaces the tag and the attributes; the text is not touched;
@@ -66,6 +69,12 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   }
 
  private:
+  // Storage of one attribute record, kept for reuse by later start tags.
+  struct attr_slot {
+    Attr record;
+    std::string name, type, value;
+  };
+
   void report(const char* kind, const xercesc::SAXParseException& exc);
   void clear_attributes();
 
@@ -80,6 +89,8 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   bool end_flag;
   std::basic_string<XMLCh> step_text;  // character data of the current step
   bool step_has_text;
+  std::string tag_buf, value_buf;      // what tag and value point into
+  std::vector<attr_slot*> slots;       // owned; vattr points into the first ones
 };
 
 #endif  // XRQ5_SAX_HANDLER_H

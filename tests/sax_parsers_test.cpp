@@ -123,6 +123,13 @@ TEST_P(sax_parser, text_split_at_references_is_joined) {
             "0 W/-; 0 -/-; 0 -/-; 0 -/-; 0 -/-; end");
 }
 
+TEST_P(sax_parser, non_ascii_text_and_names_come_out_in_utf8) {
+  EXPECT_EQ(steps("<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><\xc3\xa9l>\xc2\xb5s &#8217;</\xc3\xa9l></R>"),
+            "0 R/-; 0 \xc3\xa9l/-; 0 \xc3\xa9l/\xc2\xb5s \xe2\x80\x99; 0 -/-; 0 -/-; 0 -/-; end");
+  EXPECT_EQ(steps("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><R>\xb5</R>"),
+            "0 R/-; 0 R/\xc2\xb5; 0 -/-; 0 -/-; end");
+}
+
 TEST_P(sax_parser, error_is_reported_with_system_id_and_line_then_counted) {
   auto p = open("<R>\n<A>1</A>\n<B></R>");
   capture cap;
