@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The main job: builds the libraries and xrq5xml, then shows and checks every example
+# document in examples/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install-deps.sh
+cmake -S . -B build -DXRQ5_BUILD_TESTS=OFF >/dev/null
+cmake --build build -j"$(nproc)" >/dev/null
+
+xrq5xml=build/tools/xrq5xml
+shopt -s nullglob
+docs=(examples/*.xml)
+echo "## xrq5xml show ${docs[*]}"
+"$xrq5xml" show "${docs[@]}"
+echo
+echo "## xrq5xml check ${docs[*]}"
+"$xrq5xml" check "${docs[@]}"
