@@ -19,8 +19,8 @@ SAX_File_Parser::~SAX_File_Parser() {
     handler.resetTagValue();
     delete parser;
   }
-  // The handler is a member, destroyed only after this body: release its Xerces
-  // strings now, while the platform is still up.
+  // The handler is a member, destroyed only after this body: release what it holds
+  // now, before the platform is terminated.
   handler.release_all();
   xercesc::XMLPlatformUtils::Terminate();
 }
