@@ -34,7 +34,7 @@ bool SAX_File_Parser::start(char* file) {
 
 int SAX_File_Parser::parse(char** tag, char** value) {
   if (!init) return -1;
-  return xrq5_sax::step(parser, token, gotMore, handler, tag, value);
+  return handler.parse_step(parser, token, gotMore, tag, value);
 }
 
 int SAX_File_Parser::get_attr(char* name, char** value) {
@@ -46,3 +46,5 @@ int SAX_File_Parser::get_attr(char* name, char** value) {
 }
 
 int SAX_File_Parser::get_error_counter() { return handler.getErrorCount(); }
+
+unsigned int SAX_File_Parser::get_element_counter() { return handler.getElementCount(); }

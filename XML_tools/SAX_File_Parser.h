@@ -34,6 +34,7 @@ class SAX_File_Parser {
   int parse(char** tag, char** value);
   int get_attr(char* name, char** value);
   int get_error_counter();
+  unsigned int get_element_counter();
 
  private:
   bool init;

@@ -46,7 +46,7 @@ bool SAX_Memory_Parser::start() {
 
 int SAX_Memory_Parser::parse(char** tag, char** value) {
   if (!init) return -1;
-  return xrq5_sax::step(parser, token, gotMore, *handler, tag, value);
+  return handler->parse_step(parser, token, gotMore, tag, value);
 }
 
 int SAX_Memory_Parser::get_attr(char* name, char** value) {
@@ -58,3 +58,7 @@ int SAX_Memory_Parser::get_attr(char* name, char** value) {
 }
 
 int SAX_Memory_Parser::get_error_counter() { return init ? handler->getErrorCount() : 0; }
+
+unsigned int SAX_Memory_Parser::get_element_counter() {
+  return init ? handler->getElementCount() : 0;
+}

@@ -51,6 +51,9 @@ class SAX_Memory_Parser {
   // *value null (also after any warning or error, and for a null name).
   int get_attr(char* name, char** value);
   int get_error_counter();
+  // Start tags seen so far: two steps that report the same count belong to the same
+  // element (an element with attributes and text arrives in two steps).
+  unsigned int get_element_counter();
 
  private:
   bool init;

@@ -33,23 +33,6 @@ xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler);
 bool start_parse(xercesc::SAXParser* parser, const char* file, const xercesc::InputSource* source,
                  xercesc::XMLPScanToken& token);
 
-// One parse step with the handler's bookkeeping around it.
-template <class Handler>
-int step(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token, bool& gotMore,
-         Handler& handler, char** tag, char** value) {
-  if (tag) *tag = nullptr;
-  if (value) *value = nullptr;
-  handler.reset_end_tag_flag();
-  if (!gotMore) return -1;
-  gotMore = parser->parseNext(token);
-  handler.end_step();
-  if (!gotMore) parser->parseReset(token);
-  if (handler.getErrorCount() != 0) return handler.getErrorCount();
-  if (tag) *tag = handler.getTag();
-  if (value) *value = handler.getValue();
-  return 0;
-}
-
 template <class Handler>
 int get_attr(const Handler& handler, const char* name, char** value) {
   *value = nullptr;

@@ -18,34 +18,80 @@ using xercesc::XMLString;
 
 namespace {
 
-// Transcodes to the local code page into `out`: plain ASCII is copied as it is (every
-// ASCII-based code page gives the same bytes), anything else goes through
-// XMLString::transcode.
-void transcode_into(std::string& out, const XMLCh* text, size_t len) {
-  out.resize(len);
-  char* dst = &out[0];
+// Plain ASCII narrowed into `out` (every ASCII-based local code page gives the same
+// bytes); false when the text holds anything else. XML text never holds U+0000, so
+// `len` characters are the whole text.
+bool narrow_ascii(char* out, const XMLCh* text, size_t len) {
+  XMLCh all = 0;
   for (size_t i = 0; i < len; ++i) {
+    all |= text[i];
+    out[i] = static_cast<char>(text[i]);
+  }
+  out[len] = '\0';
+  return all < 0x80;
+}
+
+template <class Char>
+bool is_blank(const Char* text, size_t len) {
+  for (size_t i = 0; i < len; ++i)
+    if (text[i] != ' ' && text[i] != '\n' && text[i] != '\t') return false;
+  return true;
+}
+
+}  // namespace
+
+template <class Attr>
+char* xrq5_sax_handler<Attr>::text_buffer::room_for(size_t len) {
+  return extend(0, len);
+}
+
+template <class Attr>
+char* xrq5_sax_handler<Attr>::text_buffer::extend(size_t keep, size_t more) {
+  const size_t need = keep + more + 1;
+  if (need > capacity) {
+    const size_t grown = need > 2 * capacity ? (need < 64 ? 64 : need) : 2 * capacity;
+    std::unique_ptr<char[]> bigger(new char[grown]);
+    if (keep) memcpy(bigger.get(), data.get(), keep);
+    data = std::move(bigger);
+    capacity = grown;
+  }
+  return data.get();
+}
+
+namespace {
+
+// Transcodes `len` characters to the local code page into `out`.
+template <class Buffer>
+char* transcode_into(Buffer& out, const XMLCh* text, size_t len) {
+  char* dst = out.room_for(len);
+  if (narrow_ascii(dst, text, len)) return dst;
+  const std::basic_string<XMLCh> terminated(text, len);
+  char* s = XMLString::transcode(terminated.c_str());
+  const size_t n = s ? strlen(s) : 0;
+  dst = out.room_for(n);
+  if (n) memcpy(dst, s, n);
+  dst[n] = '\0';
+  XMLString::release(&s);
+  return dst;
+}
+
+// A NUL-terminated name: short ASCII names are narrowed in one pass.
+template <class Buffer>
+char* transcode_name(Buffer& out, const XMLCh* text) {
+  if (text == nullptr) return transcode_into(out, text, 0);
+  char* dst = out.room_for(31);
+  XMLCh all = 0;
+  for (size_t i = 0; i + 1 < out.capacity; ++i) {
     const XMLCh c = text[i];
-    if (c >= 0x80 || c == 0) {
-      const std::basic_string<XMLCh> terminated(text, len);
-      char* s = XMLString::transcode(terminated.c_str());
-      out.assign(s ? s : "");
-      XMLString::release(&s);
-      return;
+    if (c == 0) {
+      dst[i] = '\0';
+      if (all < 0x80) return dst;
+      break;
     }
+    all |= c;
     dst[i] = static_cast<char>(c);
   }
-}
-
-char* transcode_name(std::string& out, const XMLCh* text) {
-  transcode_into(out, text, text ? XMLString::stringLen(text) : 0);
-  return &out[0];
-}
-
-bool is_blank_text(const std::basic_string<XMLCh>& text) {
-  for (XMLCh c : text)
-    if (c != ' ' && c != '\n' && c != '\t') return false;
-  return true;
+  return transcode_into(out, text, XMLString::stringLen(text));
 }
 
 }  // namespace
@@ -60,7 +106,9 @@ xrq5_sax_handler<Attr>::xrq5_sax_handler()
       value(nullptr),
       error_count(0),
       end_flag(false),
-      step_has_text(false) {}
+      step_has_text(false),
+      step_wide(false),
+      step_len(0) {}
 
 template <class Attr>
 xrq5_sax_handler<Attr>::~xrq5_sax_handler() {
@@ -74,46 +122,38 @@ void xrq5_sax_handler<Attr>::release_all() {
   slots.clear();
   resetDocument();
   std::basic_string<XMLCh>().swap(step_text);
-  std::string().swap(tag_buf);
-  std::string().swap(value_buf);
-}
-
-template <class Attr>
-void xrq5_sax_handler<Attr>::clear_attributes() {
-  vattr.clear();
-}
-
-template <class Attr>
-void xrq5_sax_handler<Attr>::resetTag() {
-  tag = nullptr;
-}
-
-template <class Attr>
-void xrq5_sax_handler<Attr>::resetValue() {
-  value = nullptr;
+  tag_buf = text_buffer();
+  value_buf = text_buffer();
 }
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::characters(const XMLCh* const chars, const XMLSize_t length) {
   fCharacterCount += static_cast<unsigned int>(length);
   if (tag == nullptr) return;
+  if (!step_has_text) {
+    step_has_text = true;
+    step_wide = false;
+    step_len = 0;
+  }
   // Exactly `length` characters: the buffer need not be terminated there.
-  if (!step_has_text) step_text.clear();
+  if (!step_wide) {
+    char* dst = value_buf.extend(step_len, length);
+    if (narrow_ascii(dst + step_len, chars, length)) {
+      step_len += length;
+      return;
+    }
+    step_wide = true;
+    step_text.assign(dst, dst + step_len);  // the ASCII so far, widened back
+  }
   step_text.append(chars, length);
-  step_has_text = true;
 }
 
 template <class Attr>
-void xrq5_sax_handler<Attr>::end_step() {
-  if (!step_has_text) return;
-  step_has_text = false;
-  if (tag == nullptr) return;
-  if (is_blank_text(step_text)) {
+void xrq5_sax_handler<Attr>::take_wide_text() {
+  if (is_blank(step_text.data(), step_text.size()))
     resetTagValue();
-  } else {
-    transcode_into(value_buf, step_text.data(), step_text.size());
-    value = &value_buf[0];
-  }
+  else
+    value = transcode_into(value_buf, step_text.data(), step_text.size());
 }
 
 template <class Attr>
@@ -178,16 +218,6 @@ void xrq5_sax_handler<Attr>::error(const xercesc::SAXParseException& exc) {
 template <class Attr>
 void xrq5_sax_handler<Attr>::fatalError(const xercesc::SAXParseException& exc) {
   report("Fatal Error", exc);
-}
-
-template <class Attr>
-void xrq5_sax_handler<Attr>::reset_end_tag_flag() {
-  // A new step begins: nothing of the last one is pending.
-  step_has_text = false;
-  if (!end_flag && value == nullptr) return;
-  resetTagValue();
-  clear_attributes();
-  end_flag = false;
 }
 
 template <class Attr>

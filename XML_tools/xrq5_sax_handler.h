@@ -20,9 +20,12 @@
 #ifndef XRQ5_SAX_HANDLER_H
 #define XRQ5_SAX_HANDLER_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 
 template <class Attr>
@@ -40,11 +43,55 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   void fatalError(const xercesc::SAXParseException& exc) override;
   void warning(const xercesc::SAXParseException& exc) override;
 
+  // One step of a pull parser over `parser`: clears *tag and *value (null pointers are
+  // skipped), returns -1 once gotMore is false, else advances Xerces by one
+  // progressive step and returns the error count when it is non-zero, or 0 with the
+  // current tag and text in *tag and *value.
+  // Inline with the two calls below: it runs for every step of every document.
+  int parse_step(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token, bool& gotMore,
+                 char** t, char** v) {
+    if (t) *t = nullptr;
+    if (v) *v = nullptr;
+    reset_end_tag_flag();
+    if (!gotMore) return -1;
+    gotMore = parser->parseNext(token);
+    end_step();
+    if (!gotMore) parser->parseReset(token);
+    if (error_count != 0) return error_count;
+    if (t) *t = tag;
+    if (v) *v = value;
+    return 0;
+  }
+
   // Start of a step: releases tag, text and attributes when the last step ended an
   // element or held text; otherwise keeps them.
-  void reset_end_tag_flag();
-  // End of a step: the joined text of the step becomes the element's text.
-  void end_step();
+  void reset_end_tag_flag() {
+    step_has_text = false;  // nothing of the last step is pending
+    if (!end_flag && value == nullptr) return;
+    resetTagValue();
+    clear_attributes();
+    end_flag = false;
+  }
+
+  // End of a step: the joined text of the step becomes the element's text, or clears
+  // the tag when it is blank.
+  void end_step() {
+    if (!step_has_text) return;
+    step_has_text = false;
+    if (tag == nullptr) return;
+    if (step_wide) {
+      take_wide_text();
+      return;
+    }
+    const char* text = value_buf.data.get();
+    for (size_t i = 0; i < step_len; ++i) {
+      if (text[i] != ' ' && text[i] != '\n' && text[i] != '\t') {
+        value = value_buf.data.get();
+        return;
+      }
+    }
+    resetTagValue();
+  }
   // Releases every string and attribute record (the handler stays usable).
   void release_all();
 
@@ -61,22 +108,31 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   }
   // Value of the first attribute of the current element named exactly `name`, or null.
   const char* getAttr(const char* name) const;
-  void resetTag();
-  void resetValue();
+  void resetTag() { tag = nullptr; }
+  void resetValue() { value = nullptr; }
   void resetTagValue() {
     resetTag();
     resetValue();
   }
 
  private:
+  // Storage of one transcoded string, grown as needed and reused.
+  struct text_buffer {
+    std::unique_ptr<char[]> data;
+    size_t capacity = 0;
+    char* room_for(size_t len);  // len characters and the terminator; content dropped
+    char* extend(size_t keep, size_t more);  // keeps the first `keep` characters
+  };
+
   // Storage of one attribute record, kept for reuse by later start tags.
   struct attr_slot {
     Attr record;
-    std::string name, type, value;
+    text_buffer name, type, value;
   };
 
   void report(const char* kind, const xercesc::SAXParseException& exc);
-  void clear_attributes();
+  void clear_attributes() { vattr.clear(); }
+  void take_wide_text();
 
   unsigned int fElementCount;
   unsigned int fAttrCount;
@@ -87,9 +143,13 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   std::vector<Attr*> vattr;
   int error_count;
   bool end_flag;
-  std::basic_string<XMLCh> step_text;  // character data of the current step
+  // Character data of the current step: narrowed into value_buf while it is plain
+  // ASCII (step_len characters), kept in step_text from the first other character on.
+  std::basic_string<XMLCh> step_text;
   bool step_has_text;
-  std::string tag_buf, value_buf;      // what tag and value point into
+  bool step_wide;
+  size_t step_len;
+  text_buffer tag_buf, value_buf;      // what tag and value point into
   std::vector<attr_slot*> slots;       // owned; vattr points into the first ones
 };
 

@@ -7,17 +7,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/framework/XMLPScanToken.hpp>
-#include <xercesc/parsers/SAXParser.hpp>
-#include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include "SAX_Memory_Parser.h"
+#include "bench_support.h"
 #include "parse_ev_list.h"
 
 namespace {
@@ -33,13 +29,8 @@ std::string synthetic_document(int n) {
   return doc + "</ROOT>\n";
 }
 
-struct platform {
-  platform() { xercesc::XMLPlatformUtils::Initialize(); }
-  ~platform() { xercesc::XMLPlatformUtils::Terminate(); }
-};
-
 void BM_pull_scan(benchmark::State& state) {
-  platform hold;
+  xerces_platform hold;
   std::string doc = synthetic_document(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     SAX_Memory_Parser p(&doc[0]);
@@ -55,21 +46,9 @@ void BM_pull_scan(benchmark::State& state) {
 }
 
 void BM_bare_xerces_scan(benchmark::State& state) {
-  platform hold;
+  xerces_platform hold;
   const std::string doc = synthetic_document(static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    xercesc::HandlerBase handler;
-    xercesc::SAXParser parser;
-    parser.setDocumentHandler(&handler);
-    parser.setErrorHandler(&handler);
-    parser.setValidationScheme(xercesc::SAXParser::Val_Auto);
-    xercesc::MemBufInputSource src(reinterpret_cast<const XMLByte*>(doc.data()), doc.size(),
-                                   "bench", false);
-    src.setCopyBufToStream(false);
-    xercesc::XMLPScanToken token;
-    bool more = parser.parseFirst(src, token);
-    while (more) more = parser.parseNext(token);
-  }
+  for (auto _ : state) bare_xerces_scan(doc);
   state.SetComplexityN(state.range(0));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
 }
@@ -102,37 +81,12 @@ BENCHMARK(BM_bare_xerces_scan)->RangeMultiplier(10)->Range(1000, 100000)
 BENCHMARK(BM_small_event_list_read)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_platform_init_term)->Unit(benchmark::kMicrosecond);
 
-// Prints, after the usual table, the pull parser's time over the bare scan's per size.
-class ratio_reporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0)
-        times_[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    printf("\npull parser / bare Xerces scan:\n");
-    for (const auto& t : times_) {
-      const std::string name = t.first;
-      if (name.rfind("BM_pull_scan/", 0) != 0) continue;
-      const std::string size = name.substr(sizeof "BM_pull_scan/" - 1);
-      auto bare = times_.find("BM_bare_xerces_scan/" + size);
-      if (bare != times_.end() && bare->second > 0)
-        printf("  %7s elements: %.2fx\n", size.c_str(), t.second / bare->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  ratio_reporter reporter;
+  ratio_reporter reporter(
+      std::vector<std::pair<std::string, std::string>>{{"BM_pull_scan", "BM_bare_xerces_scan"}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -128,6 +128,10 @@ TEST_P(sax_parser, non_ascii_text_and_names_come_out_in_utf8) {
             "0 R/-; 0 \xc3\xa9l/-; 0 \xc3\xa9l/\xc2\xb5s \xe2\x80\x99; 0 -/-; 0 -/-; 0 -/-; end");
   EXPECT_EQ(steps("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><R>\xb5</R>"),
             "0 R/-; 0 R/\xc2\xb5; 0 -/-; 0 -/-; end");
+  // Pieces of one step that are ASCII and not, in both orders, joined.
+  EXPECT_EQ(steps("<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><A>ab&amp;\xc3\xa9</A>"
+                  "<B>\xc3\xa9&amp;x</B></R>"),
+            "0 R/-; 0 A/-; 0 A/ab&\xc3\xa9; 0 -/-; 0 B/-; 0 B/\xc3\xa9&x; 0 -/-; 0 -/-; 0 -/-; end");
 }
 
 TEST_P(sax_parser, error_is_reported_with_system_id_and_line_then_counted) {

@@ -13,6 +13,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "SAX_File_Parser.h"
+#include "parse_chan_descr.h"
 #include "parse_ev_list.h"
 
 namespace {
@@ -35,7 +36,11 @@ const char* const usage_text =
     "  --version       the version of the tool and libraries\n"
     "\n"
     "Kinds of document, by root element:\n"
-    "  BMR             event list\n"
+    "  BMR               event list\n"
+    "  CHANDESCRIPTIONS  channel descriptions, tag form\n"
+    "  DAQvariables      channel descriptions, variable form\n"
+    "Channel descriptions are read as a DAQ client reads them: event and data types\n"
+    "as masks, repeated properties of the variable form merged.\n"
     "\n"
     "Exit status: 0 when every document read without a warning or error, 1 when some\n"
     "document drew warnings or errors, 2 for a bad command line, 3 when a file could\n"
@@ -57,8 +62,18 @@ int read_ev_list(char* file, bool print) {
   return r;
 }
 
+int read_chan_descr(char* file, bool print) {
+  std::vector<chan_descr_2010*> list;
+  const int r = parse_descr_list_readf(file, &list, true, false);
+  if (print) print_xrq5_chan_descr(&list);
+  clean_chan_desr_list(&list);
+  return r;
+}
+
 const kind kinds[] = {
     {"BMR", "event list", read_ev_list},
+    {"CHANDESCRIPTIONS", "channel descriptions, tag form", read_chan_descr},
+    {"DAQvariables", "channel descriptions, variable form", read_chan_descr},
 };
 
 // Finds the root element without printing anything: the reader that follows prints

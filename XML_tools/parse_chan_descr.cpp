@@ -1,0 +1,745 @@
+#include "parse_chan_descr.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "xrq5_name_index.h"
+#include "xrq5_reader.h"
+
+namespace {
+
+const char* const tags[18][3] = {
+    {"CHANDESCRIPTIONS", nullptr, nullptr},
+    {"CHANNEL", nullptr, nullptr},
+    {"EVTYPE", nullptr, nullptr},
+    {"STREAM", nullptr, nullptr},
+    {"PROP", nullptr, nullptr},
+    {"NAME", nullptr, nullptr},
+    {"DESC", nullptr, nullptr},
+    {"UNITS", "DIM_UNITS", "STAT_UNITS"},
+    {"SIZE", nullptr, nullptr},
+    {"BIT", "DIM", "STAT"},
+    {"BIT_NAME", "DIM_NAME", "STAT_NAME"},
+    {"BIT_DESCR", "DIM_DESCR", "STAT_DESCR"},
+    {"SB_NAME", nullptr, nullptr},
+    {"DTYPE", nullptr, nullptr},
+    {"COUNT", nullptr, nullptr},
+    {"SETPOINT", nullptr, nullptr},
+    {"SUBSYSTEM", nullptr, nullptr},
+    {"DB_KEY", nullptr, nullptr},
+};
+
+const char root_tag_form[] = "CHANDESCRIPTIONS";
+const char root_var_form[] = "DAQvariables";
+
+// ---- small conversions ---------------------------------------------------------------
+
+// Text cut to the field, the rest of the field zero-filled (fields of new records are
+// zero already, so only a field written before needs clearing).
+template <size_t N>
+void copy_text(char (&field)[N], const char* text) {
+  if (field[0] != '\0') memset(field, 0, N);
+  memcpy(field, text, strnlen(text, N - 1));
+}
+
+// What strtol base 10 reads (leading white space, a sign, digits; 0 without digits),
+// saturated to the range of int as on the 32-bit target.
+int number(const char* text) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  long long v = 0;
+  for (; *p >= '0' && *p <= '9'; ++p)
+    if (v <= INT_MAX) v = v * 10 + (*p - '0');  // stops growing once out of range
+  if (negative) v = -v;
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+// The shift arithmetic; shift counts are taken modulo 32 so that no value shifts out
+// of range.
+unsigned int ev_type_mask(int n) { return 1u << (static_cast<unsigned int>(n) & 31u); }
+
+unsigned int dtype_mask(int n) {
+  if (n < 32) return 1u << (static_cast<unsigned int>(n) & 31u);
+  return 0x80000000u + (1u << (static_cast<unsigned int>(n - 32) & 31u));  // 63 wraps to 0
+}
+
+// A field that may lack its terminator in a record built by a caller.
+#define FIELD(f) static_cast<int>(sizeof(f)), (f)
+
+// ---- freeing, shared by the cleaner, the merger and the reader -----------------------
+
+void free_stats(dim_descr* d, const char* prop, bool report) {
+  if (report && d->nstats == 0 && !d->stats.empty())
+    printf("ERROR: nstats = 0, but stats.size() > 0 (%d) prop: %.*s\n",
+           static_cast<int>(d->stats.size()), 256, prop);
+  for (stat_descr* s : d->stats) delete s;
+  d->stats.clear();
+  d->nstats = 0;
+}
+
+// Count and vector disagreeing is reported; the records are freed either way.
+void free_bits(chan_descr_2010* c) {
+  if (c->nbits == 0 && !c->bits.empty())
+    printf("ERROR: nbits = 0, but bits.size() > 0 prop: %.*s\n", FIELD(c->prop_name));
+  for (bit_descr* b : c->bits) delete b;
+  c->bits.clear();
+  c->nbits = 0;
+}
+
+void free_dims(chan_descr_2010* c) {
+  const bool counted = c->ndims != 0;
+  if (!counted && !c->dims.empty())
+    printf("ERROR: ndims = 0, but dims.size() > 0 prop: %.*s\n", FIELD(c->prop_name));
+  for (dim_descr* d : c->dims) {
+    free_stats(d, c->prop_name, counted);
+    delete d;
+  }
+  c->dims.clear();
+  c->ndims = 0;
+}
+
+void free_record(chan_descr_2010* c) {
+  free_bits(c);
+  free_dims(c);
+  delete c;
+}
+
+chan_descr_2010* new_channel() {
+  chan_descr_2010* c = new chan_descr_2010();
+  c->db_key = -1;
+  c->max_size = 1;
+  return c;
+}
+
+template <class T>
+void append_counted(std::vector<T*>& to, int& count, T* record) {
+  if (record == nullptr) return;
+  to.push_back(record);
+  count++;
+}
+
+// ---- the reader --------------------------------------------------------------------
+
+enum element {
+  // tag form
+  E_CHANNEL, E_EVTYPE, E_STREAM, E_PROP, E_SB_NAME, E_DTYPE, E_DB_KEY, E_COUNT, E_SETPOINT,
+  E_NAME, E_SUBSYSTEM, E_DESC, E_DIM_DESCR, E_STAT_DESCR, E_UNITS, E_DIM_UNITS, E_STAT_UNITS,
+  E_SIZE, E_BIT, E_BIT_NAME, E_BIT_DESCR, E_DIM, E_DIM_NAME, E_STAT, E_STAT_NAME,
+  // variable form
+  V_FLOAT, V_BITS, V_MATRIX, V_EVTYPE, V_TARVO, V_DAQNAME, V_SUBSYSTEM, V_SETPOINT,
+  V_DESCRIPTION, V_UNITS, V_LASTINDEX, V_BITTITLE, V_DIMENSION, V_NAME,
+  E_NONE
+};
+
+struct element_name {
+  const char* name;
+  element e;
+};
+
+// Finds an element by name: the names of one length are few, so after strlen a
+// handful of memcmp decide (every step of a read passes here).
+class element_table {
+ public:
+  template <size_t N>
+  explicit element_table(const element_name (&names)[N]) {
+    for (const element_name& n : names) {
+      const size_t len = strlen(n.name);
+      if (len < max_len) by_length_[len].push_back(n);
+    }
+  }
+  element find(const char* tag) const {
+    const size_t len = strnlen(tag, max_len);
+    if (len == max_len) return E_NONE;
+    for (const element_name& n : by_length_[len])
+      if (n.name[0] == tag[0] && memcmp(n.name, tag, len) == 0) return n.e;
+    return E_NONE;
+  }
+
+ private:
+  static constexpr size_t max_len = 24;
+  std::vector<element_name> by_length_[max_len];
+};
+
+const element_name tag_form_names[] = {
+    {tags[DESCR_CHAN][0], E_CHANNEL},       {tags[DESCR_EVTYPE][0], E_EVTYPE},
+    {tags[DESCR_STREAM][0], E_STREAM},      {tags[DESCR_PROP][0], E_PROP},
+    {tags[DESCR_SB_NAME][0], E_SB_NAME},    {tags[DESCR_DTYPE][0], E_DTYPE},
+    {tags[DESCR_DBKEY][0], E_DB_KEY},       {tags[DESCR_COUNT][0], E_COUNT},
+    {tags[DESCR_SETPNT][0], E_SETPOINT},    {tags[DESCR_NAME][0], E_NAME},
+    {tags[DESCR_SUBSYS][0], E_SUBSYSTEM},   {tags[DESCR_DESC][0], E_DESC},
+    {tags[DESCR_BIT_DESC][1], E_DIM_DESCR}, {tags[DESCR_BIT_DESC][2], E_STAT_DESCR},
+    {tags[DESCR_UNITS][0], E_UNITS},        {tags[DESCR_UNITS][1], E_DIM_UNITS},
+    {tags[DESCR_UNITS][2], E_STAT_UNITS},   {tags[DESCR_SIZE][0], E_SIZE},
+    {tags[DESCR_BIT][0], E_BIT},            {tags[DESCR_BIT_NAME][0], E_BIT_NAME},
+    {tags[DESCR_BIT_DESC][0], E_BIT_DESCR}, {tags[DESCR_BIT][1], E_DIM},
+    {tags[DESCR_BIT_NAME][1], E_DIM_NAME},  {tags[DESCR_BIT][2], E_STAT},
+    {tags[DESCR_BIT_NAME][2], E_STAT_NAME}};
+
+const element_name var_form_names[] = {
+    {"DaqFloat", V_FLOAT},         {"DaqBits", V_BITS},         {"DaqFloatMatrix", V_MATRIX},
+    {"evType", V_EVTYPE},          {"tarvo", V_TARVO},          {"daqName", V_DAQNAME},
+    {"subSystem", V_SUBSYSTEM},    {"setPoint", V_SETPOINT},    {"description", V_DESCRIPTION},
+    {"units", V_UNITS},            {"lastIndex", V_LASTINDEX},  {"bitTitle", V_BITTITLE},
+    {"dimension", V_DIMENSION},    {"name", V_NAME}};
+
+const element_table tag_form_elements(tag_form_names);
+const element_table var_form_elements(var_form_names);
+
+// One read of an XCD document into a list; the memory and file readers differ only in
+// the three points that `file_` selects.
+class xcd_reader {
+ public:
+  xcd_reader(std::vector<chan_descr_2010*>* list, bool shift, bool delete_duplicated, bool file)
+      : list_(list), shift_(shift), dedup_(delete_duplicated), file_(file) {}
+
+  // A record that never reached its name element is not in the list: free it.
+  ~xcd_reader() { drop_unlisted(); }
+
+  bool is_root(const char* tag) {
+    if (tag != nullptr && strcmp(tag, root_tag_form) == 0) return true;
+    if (tag != nullptr && strcmp(tag, root_var_form) == 0) return var_ = true;
+    std::cerr << "WRONG root tag: '" << (tag ? tag : "") << "' must be '" << root_tag_form
+              << " or " << root_var_form << "'\n";
+    return false;
+  }
+
+  template <class Parser>
+  void step(const char* tag, const char* val, Parser& p) {
+    if (var_) {
+      if (unnamed_bit_ != nullptr) settle_bit(p.get_element_counter());
+      if (tag != nullptr) var_step(tag, val, p);
+    } else if (tag != nullptr) {
+      tag_step(tag, val);
+    }
+  }
+
+  // After the last step.
+  void finish() { settle_bit(0); }
+
+  int errors() const { return err_; }
+
+ private:
+  void start_channel() {
+    settle_bit(0);
+    drop_unlisted();
+    ent_ = new_channel();
+    listed_ = false;
+    f_ch_ = true;
+    bits_ent_ = nullptr;
+    dims_ent_ = nullptr;
+    stats_ent_ = nullptr;
+  }
+
+  void drop_unlisted() {
+    if (ent_ != nullptr && !listed_) free_record(ent_);
+    ent_ = nullptr;
+    unnamed_bit_ = nullptr;
+  }
+
+  void set_ev_type(const char* val) {
+    const int n = number(val);
+    ent_->ev_type = shift_ ? ev_type_mask(n) : static_cast<unsigned int>(n);
+  }
+
+  void set_dtype(const char* val) {
+    const int n = number(val);
+    ent_->dtype = shift_ ? dtype_mask(n) : static_cast<unsigned int>(n);
+  }
+
+  // The name element: list the record, or merge it into the first record of its name.
+  void add_record(const char* text) {
+    // A second name would list the record twice (and free it twice): keep the first.
+    if (listed_) return;
+    copy_text(ent_->prop_name, text);
+    if (var_ || dedup_) {
+      if (!indexed_) {
+        // Seeded in list order, first wins: the same answer as find_chan_entry.
+        index_.reserve(list_->size());
+        for (chan_descr_2010* c : *list_) file_name(c);
+        indexed_ = true;
+      }
+      const auto filed = file_name(ent_);
+      if (!filed.second) {  // an earlier record has this name
+        merge_into(filed.first);
+        drop_unlisted();
+        f_ch_ = false;
+        return;
+      }
+    }
+    list_->push_back(ent_);
+    listed_ = true;
+  }
+
+  std::pair<chan_descr_2010*, bool> file_name(chan_descr_2010* c) {
+    return index_.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name), c);
+  }
+
+  void merge_into(chan_descr_2010* found) {
+    found->stream |= ent_->stream;
+    if (var_ && file_) {
+      found->ev_type |= ent_->ev_type;
+      found->dtype |= ent_->dtype;
+      return;
+    }
+    if (found->ev_type == 0) found->ev_type = ent_->ev_type;
+    if (found->dtype == 0) found->dtype = ent_->dtype;
+  }
+
+  void tag_step(const char* tag, const char* val) {
+    // Steps without text matter only for CHANNEL.
+    if (val == nullptr) {
+      if (tag[0] == 'C' && strcmp(tag, tags[DESCR_CHAN][0]) == 0) start_channel();
+      return;
+    }
+    const element e = tag_form_elements.find(tag);
+    if (e == E_CHANNEL) {
+      start_channel();
+      return;
+    }
+    if (!f_ch_ || e == E_NONE) return;
+    chan_descr_2010& c = *ent_;
+    switch (e) {
+      case E_EVTYPE: set_ev_type(val); break;
+      case E_STREAM: c.stream = number(val); break;
+      case E_PROP: add_record(val); break;
+      case E_SB_NAME: copy_text(c.sb_name, val); break;
+      case E_DTYPE: set_dtype(val); break;
+      case E_DB_KEY: c.db_key = number(val); break;
+      case E_COUNT: c.count = number(val); break;
+      case E_SETPOINT: c.set_point = number(val); break;
+      case E_NAME: copy_text(c.daq_name, val); break;
+      case E_SUBSYSTEM: copy_text(c.subsystem, val); break;
+      case E_DESC: copy_text(c.prop_desc, val); break;
+      case E_DIM_DESCR:
+        if (dims_ent_) copy_text(dims_ent_->dim_desc, val);
+        else copy_text(c.prop_desc, val);
+        break;
+      case E_STAT_DESCR:
+        if (dims_ent_ && stats_ent_) copy_text(stats_ent_->stat_desc, val);
+        else if (!file_) copy_text(c.prop_desc, val);
+        break;
+      case E_UNITS: copy_text(c.units, val); break;
+      case E_DIM_UNITS:
+        if (dims_ent_) copy_text(dims_ent_->units, val);
+        break;
+      case E_STAT_UNITS:
+        if (dims_ent_ && stats_ent_) copy_text(stats_ent_->units, val);
+        break;
+      case E_SIZE: c.max_size = number(val); break;
+      case E_BIT:
+        bits_ent_ = new bit_descr();
+        bits_ent_->bit = number(val);
+        append_counted(c.bits, c.nbits, bits_ent_);
+        break;
+      case E_BIT_NAME:
+        if (bits_ent_) copy_text(bits_ent_->bit_name, val);
+        break;
+      case E_BIT_DESCR:
+        if (bits_ent_) copy_text(bits_ent_->bit_desc, val);
+        break;
+      case E_DIM:
+        dims_ent_ = new dim_descr();
+        dims_ent_->dim = number(val);
+        append_counted(c.dims, c.ndims, dims_ent_);
+        stats_ent_ = nullptr;
+        break;
+      case E_DIM_NAME:
+        if (dims_ent_) copy_text(dims_ent_->dim_name, val);
+        break;
+      case E_STAT:
+        if (!dims_ent_) break;
+        stats_ent_ = new stat_descr();
+        stats_ent_->stat = number(val);
+        append_counted(dims_ent_->stats, dims_ent_->nstats, stats_ent_);
+        break;
+      case E_STAT_NAME:
+        if (dims_ent_ && stats_ent_) copy_text(stats_ent_->stat_name, val);
+        break;
+      default: break;
+    }
+  }
+
+  template <class Parser>
+  void var_step(const char* tag, const char* val, Parser& p) {
+    // Without text only the channel elements, bitTitle and dimension act.
+    if (val == nullptr && tag[0] != 'D' && tag[0] != 'b' && tag[0] != 'd') return;
+    const element e = var_form_elements.find(tag);
+    switch (e) {
+      case V_FLOAT: case V_BITS: case V_MATRIX:
+        start_channel();
+        bit_ = e == V_BITS;
+        dim_ = e == V_MATRIX;
+        return;
+      case E_NONE: return;
+      default: break;
+    }
+    if (!f_ch_) return;
+    chan_descr_2010& c = *ent_;
+    if (e == V_BITTITLE) {
+      if (bit_) bit_title(val, p);
+      return;
+    }
+    if (e == V_DIMENSION) {
+      if (dim_) dimension(p);
+      return;
+    }
+    if (val == nullptr) return;
+    switch (e) {
+      case V_EVTYPE: set_ev_type(val); break;
+      case V_TARVO: add_record(val); break;
+      case V_DAQNAME: copy_text(c.daq_name, val); break;
+      case V_SUBSYSTEM: copy_text(c.subsystem, val); break;
+      case V_SETPOINT: c.set_point = number(val); break;
+      case V_DESCRIPTION:
+        if (dim_ && dims_ent_) copy_text(dims_ent_->dim_desc, val);
+        else copy_text(c.prop_desc, val);
+        break;
+      case V_UNITS:
+        if (dim_ && dims_ent_) copy_text(dims_ent_->units, val);
+        else copy_text(c.units, val);
+        break;
+      case V_LASTINDEX: {
+        const int n = number(val);
+        c.max_size = n < INT_MAX ? n + 1 : INT_MAX;
+        break;
+      }
+      case V_NAME:
+        if (dim_ && dims_ent_) copy_text(dims_ent_->dim_name, val);
+        break;
+      default: break;
+    }
+  }
+
+  // A bitTitle with attribute and text arrives in two steps of the same element: the
+  // first creates the bit, the second gives it its name. One bit per element.
+  template <class Parser>
+  void bit_title(const char* val, Parser& p) {
+    const unsigned int element = p.get_element_counter();
+    if (element == bit_element_) {
+      if (val != nullptr && unnamed_bit_ != nullptr) {
+        copy_text(unnamed_bit_->bit_name, val);
+        unnamed_bit_ = nullptr;
+      }
+      return;
+    }
+    bit_element_ = element;
+    char* attr_value = nullptr;
+    if (p.get_attr(const_cast<char*>("bit"), &attr_value) != 0) {
+      missing_attribute("bit", "bitTitle");
+      return;
+    }
+    bit_descr* b = new bit_descr();
+    b->bit = number(attr_value);
+    if (val != nullptr) copy_text(b->bit_name, val);
+    append_counted(ent_->bits, ent_->nbits, b);
+    unnamed_bit_ = val == nullptr ? b : nullptr;
+  }
+
+  template <class Parser>
+  void dimension(Parser& p) {
+    const unsigned int element = p.get_element_counter();
+    if (element == dim_element_) return;  // the same element's second step
+    dim_element_ = element;
+    char* attr_value = nullptr;
+    if (p.get_attr(const_cast<char*>("id"), &attr_value) != 0) {
+      missing_attribute("id", "dimension");
+      return;
+    }
+    dims_ent_ = new dim_descr();
+    dims_ent_->dim = number(attr_value);
+    append_counted(ent_->dims, ent_->ndims, dims_ent_);
+  }
+
+  void missing_attribute(const char* attribute, const char* element) {
+    std::cerr << "No attribute: " << attribute << " found for " << element
+              << " prop: " << ent_->prop_name << std::endl;
+    err_++;
+  }
+
+  // Once the steps have moved past a bitTitle that never got text, the memory reader
+  // says so (the bit stays, nameless).
+  void settle_bit(unsigned int element) {
+    if (unnamed_bit_ == nullptr || element == bit_element_) return;
+    if (!file_ && ent_ != nullptr)
+      std::cout << "bitTitle is not defined for bit  " << unnamed_bit_->bit
+                << " prop:" << ent_->prop_name << std::endl;
+    unnamed_bit_ = nullptr;
+  }
+
+  std::vector<chan_descr_2010*>* list_;
+  const bool shift_, dedup_, file_;
+  bool var_ = false;
+  chan_descr_2010* ent_ = nullptr;
+  bool listed_ = false;  // ent_ is in the list
+  bool f_ch_ = false;
+  bit_descr* bits_ent_ = nullptr;
+  dim_descr* dims_ent_ = nullptr;
+  stat_descr* stats_ent_ = nullptr;
+  bool bit_ = false, dim_ = false;
+  unsigned int bit_element_ = 0, dim_element_ = 0;  // element counts already acted on
+  bit_descr* unnamed_bit_ = nullptr;
+  // Property name to the first listed record of that name: find_chan_entry's answer.
+  xrq5_name_index<chan_descr_2010> index_;
+  bool indexed_ = false;
+  int err_ = 0;
+};
+
+template <class Parser>
+int read_descr_list(char* source, std::vector<chan_descr_2010*>* list, bool shift,
+                    bool delete_duplicated) {
+  if (list == nullptr) return XRQ5_XCD_NO_LIST;
+  if (source == nullptr) return XRQ5_XCD_FAILED;
+  const bool file = std::is_same<Parser, SAX_File_Parser>::value;
+  xcd_reader reader(list, shift, delete_duplicated, file);
+  const xrq5_read::outcome r = xrq5_read::read<Parser>(
+      source, [&reader](const char* tag) { return reader.is_root(tag); },
+      [&reader](char* tag, char* val, Parser& p) { reader.step(tag, val, p); });
+  reader.finish();
+  return (r.at == xrq5_read::read_done ? 0 : XRQ5_XCD_FAILED) + reader.errors() + r.errors;
+}
+
+}  // namespace
+
+const char* get_chan_descr_root_tag(int n, int m) {
+  if (n < 0 || n > DESCR_DTYPE || m < 0 || m > 2) return nullptr;
+  return tags[n][m];
+}
+
+chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop) {
+  if (list == nullptr || prop == nullptr) return nullptr;
+  for (chan_descr_2010* c : *list)
+    if (strcmp(c->prop_name, prop) == 0) return c;
+  return nullptr;
+}
+
+bit_descr* xrq5_clone_bit_descr(bit_descr* in) {
+  if (in == nullptr) return nullptr;
+  bit_descr* out = new bit_descr();
+  out->bit = in->bit;
+  memcpy(out->bit_name, in->bit_name, sizeof out->bit_name);
+  memcpy(out->bit_desc, in->bit_desc, sizeof out->bit_desc);
+  return out;
+}
+
+stat_descr* xrq5_clone_stat_descr(stat_descr* in) {
+  if (in == nullptr) return nullptr;
+  stat_descr* out = new stat_descr();
+  out->stat = in->stat;
+  memcpy(out->stat_name, in->stat_name, sizeof out->stat_name);
+  memcpy(out->stat_desc, in->stat_desc, sizeof out->stat_desc);
+  memcpy(out->units, in->units, sizeof out->units);
+  return out;
+}
+
+dim_descr* xrq5_clone_dim_descr(dim_descr* in) {
+  if (in == nullptr) return nullptr;
+  dim_descr* out = new dim_descr();
+  out->dim = in->dim;
+  memcpy(out->dim_name, in->dim_name, sizeof out->dim_name);
+  memcpy(out->dim_desc, in->dim_desc, sizeof out->dim_desc);
+  memcpy(out->units, in->units, sizeof out->units);
+  for (stat_descr* s : in->stats) append_counted(out->stats, out->nstats, xrq5_clone_stat_descr(s));
+  return out;
+}
+
+bool extend_channel_description(chan_descr_2010* in, chan_descr_2010* from, bool force) {
+  if (in == nullptr || from == nullptr ||
+      strncmp(in->prop_name, from->prop_name, sizeof in->prop_name) != 0)
+    return true;
+  // Takes from's number where `take` says so.
+  auto number_field = [](int& to, int value, bool take) {
+    if (take) to = value;
+  };
+  auto text_field = [](char* to, const char* value, size_t n, bool take) {
+    if (take) {
+      memcpy(to, value, n);
+      to[n - 1] = '\0';
+    }
+  };
+  if (force) {
+    number_field(in->stream, from->stream, from->stream != 0);
+    if (from->ev_type != 0) in->ev_type = from->ev_type;
+    number_field(in->count, from->count, from->count != 0);
+    if (from->dtype != 0) in->dtype = from->dtype;
+    number_field(in->max_size, from->max_size, from->max_size != 0);
+    number_field(in->set_point, from->set_point, from->set_point != 0);
+    number_field(in->db_key, from->db_key, from->db_key > 0);
+  } else {
+    number_field(in->stream, from->stream, in->stream == 0);
+    if (in->ev_type == 0) in->ev_type = from->ev_type;
+    number_field(in->count, from->count, in->count == 0);
+    if (in->dtype == 0) in->dtype = from->dtype;
+    number_field(in->max_size, from->max_size, in->max_size == 0);
+    number_field(in->set_point, from->set_point, in->set_point == 0);
+    number_field(in->db_key, from->db_key, in->db_key < 1);
+  }
+  struct {
+    char* to;
+    const char* value;
+    size_t n;
+  } texts[] = {{in->daq_name, from->daq_name, sizeof in->daq_name},
+               {in->prop_desc, from->prop_desc, sizeof in->prop_desc},
+               {in->units, from->units, sizeof in->units},
+               {in->sb_name, from->sb_name, sizeof in->sb_name},
+               {in->subsystem, from->subsystem, sizeof in->subsystem}};
+  for (const auto& t : texts) text_field(t.to, t.value, t.n, force ? t.value[0] != '\0' : t.to[0] == '\0');
+
+  if (force) {
+    if (from->nbits != 0) {
+      free_bits(in);
+      for (bit_descr* b : from->bits) append_counted(in->bits, in->nbits, xrq5_clone_bit_descr(b));
+    }
+    if (from->ndims != 0) {
+      free_dims(in);
+      for (dim_descr* d : from->dims) append_counted(in->dims, in->ndims, xrq5_clone_dim_descr(d));
+    }
+    return false;
+  }
+
+  if (in->nbits == 0) {
+    for (bit_descr* b : from->bits) append_counted(in->bits, in->nbits, xrq5_clone_bit_descr(b));
+  } else if (from->nbits != 0) {
+    for (bit_descr* b : from->bits) {
+      bool present = false;
+      for (const bit_descr* mine : in->bits) present = present || mine->bit == b->bit;
+      if (!present) append_counted(in->bits, in->nbits, xrq5_clone_bit_descr(b));
+    }
+  }
+  if (in->ndims == 0) {
+    for (dim_descr* d : from->dims) append_counted(in->dims, in->ndims, xrq5_clone_dim_descr(d));
+  } else if (from->ndims != 0) {
+    for (dim_descr* d : from->dims) {
+      dim_descr* found = nullptr;
+      for (dim_descr* mine : in->dims)
+        if (found == nullptr && mine->dim == d->dim) found = mine;
+      if (found == nullptr) {
+        append_counted(in->dims, in->ndims, xrq5_clone_dim_descr(d));
+      } else if (found->nstats == 0 && d->nstats != 0) {
+        for (stat_descr* s : d->stats)
+          append_counted(found->stats, found->nstats, xrq5_clone_stat_descr(s));
+      }
+    }
+  }
+  return false;
+}
+
+void clean_chan_desr_list(std::vector<chan_descr_2010*>* list) {
+  if (list == nullptr) return;
+  for (chan_descr_2010* c : *list) free_record(c);
+  list->clear();
+}
+
+void print_xrq5_chan_descr(std::vector<chan_descr_2010*>* list) {
+  if (list == nullptr) return;
+  printf("========================\n");
+  printf("XRQ5 XML Channel Description (XCD)\n");
+  int i = 0;
+  for (const chan_descr_2010* c : *list) {
+    // The joined names grow as needed, however many bits are set.
+    std::string events, types;
+    auto join = [](std::string& text, const char* name) {
+      if (name == nullptr) return;
+      if (!text.empty()) text += ':';
+      text += name;
+    };
+    for (int n = 0; n < 32; ++n)
+      if (c->ev_type & (1u << n)) join(events, event_name_itoa(n));
+    const int base = (c->dtype & 0x80000000u) ? 32 : 0;
+    for (int n = 0; n < 31; ++n)
+      if (c->dtype & (1u << n)) join(types, block_name_itoa(base + n));
+
+    printf("--------------[%d]-----------------\n", i++);
+    printf(" stream   : %d \n", c->stream);
+    printf(" ev type  : 0x%x %s\n", c->ev_type, events.c_str());
+    printf(" data type: 0x%x %s\n", c->dtype, types.c_str());
+    printf("\tcount  :%d\n", c->count);
+    printf("\tdb_key :%d\n", c->db_key);
+    printf("\tprop   :%.*s\n", FIELD(c->prop_name));
+    printf("\tname   :%.*s\n", FIELD(c->daq_name));
+    printf("\tset_pnt:%s\n", c->set_point ? "yes" : "no");
+    printf("\tdesc   :%.*s\n", FIELD(c->prop_desc));
+    printf("\tsb_name:%.*s\n", FIELD(c->sb_name));
+    printf("\tsubsys :%.*s\n", FIELD(c->subsystem));
+    printf("\tunit   :%.*s\n", FIELD(c->units));
+    printf("\tmax_sz :%d\n", c->max_size);
+    if (c->nbits != 0) {
+      printf("\t\t# bits :%d\n", c->nbits);
+      for (const bit_descr* b : c->bits) {
+        printf("\t\tbit    : %d\n", b->bit);
+        printf("\t\tname   : %.*s\n", FIELD(b->bit_name));
+        printf("\t\tdesc   : %.*s\n", FIELD(b->bit_desc));
+      }
+    } else if (!c->bits.empty()) {
+      printf("ERROR: nbits = 0, but bits.size() > 0\n");
+    }
+    if (c->ndims != 0) {
+      printf("\t\t# dims : %d\n", c->ndims);
+      for (const dim_descr* d : c->dims) {
+        printf("\t\tid    : %d\n", d->dim);
+        printf("\t\tname : %.*s\n", FIELD(d->dim_name));
+        printf("\t\tdesc : %.*s\n", FIELD(d->dim_desc));
+        printf("\t\tunits: %.*s\n", FIELD(d->units));
+        if (d->nstats != 0) {
+          printf("\t\t\t# stats : %d\n", d->nstats);
+          for (const stat_descr* s : d->stats) {
+            printf("\t\t\tid     : %d\n", s->stat);
+            printf("\t\t\tname   : %.*s\n", FIELD(s->stat_name));
+            printf("\t\t\tdesc   : %.*s\n", FIELD(s->stat_desc));
+            printf("\t\t\tunits  : %.*s\n", FIELD(s->units));
+          }
+        } else if (!d->stats.empty()) {
+          printf("ERROR: nstats = 0, but stats.size() > 0\n");
+        }
+      }
+    } else if (!c->dims.empty()) {
+      printf("ERROR: ndims = 0, but dims.size() > 0\n");
+    }
+  }
+}
+
+int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift,
+                          bool delete_duplicated) {
+  return read_descr_list<SAX_Memory_Parser>(xml, list, shift, delete_duplicated);
+}
+
+int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* list, bool shift,
+                           bool delete_duplicated) {
+  return read_descr_list<SAX_File_Parser>(file, list, shift, delete_duplicated);
+}
+
+int xrq5_load_chan_descr(xrq5_xml_chan_descr_header* tab, std::vector<chan_descr_2010*>* list) {
+  if (tab == nullptr || list == nullptr) return XRQ5_XCD_NULL_ARG;
+  const char* blob = reinterpret_cast<const char*>(tab);
+  unsigned int pattern;
+  int length;
+  memcpy(&pattern, blob, sizeof pattern);
+  memcpy(&length, blob + 4, sizeof length);
+  if (pattern != 0xCDECDEF2u && pattern != 0xCDECDEF3u) return XRQ5_XCD_BAD_PATTERN;
+  if (length < 9) return XRQ5_XCD_BAD_LENGTH;
+  // Exactly the declared text, with a terminator of our own: nothing past the blob.
+  const size_t n = static_cast<size_t>(length) - 8;
+  std::unique_ptr<char[]> text;
+  try {
+    text.reset(new char[n + 1]);
+  } catch (const std::bad_alloc&) {
+    return XRQ5_XCD_BAD_LENGTH;
+  }
+  memcpy(text.get(), blob + 8, n);
+  text[n] = '\0';
+  return parse_descr_list_read(text.get(), list, false, false);
+}
+
+int xrq5_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list, char* file) {
+  if (list == nullptr || file == nullptr || file[0] == '\0') return XRQ5_XCD_NULL_ARG;
+  return parse_descr_list_readf(file, list, false, false);
+}

@@ -1,0 +1,97 @@
+// Internal: a hash index from names to the first record filed under each name, for
+// the look-ups that a linear first-match scan would make quadratic. Not installed.
+//
+// Open addressing with linear probing in one array: a probe touches one slot, and the
+// name itself (which stays in the caller's record) only when the hashes agree.
+#ifndef XRQ5_NAME_INDEX_H
+#define XRQ5_NAME_INDEX_H
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+template <class T>
+class xrq5_name_index {
+ public:
+  // Files `value` under the name unless the name is there already. Returns the value
+  // filed under the name and whether it is the new one. The name's bytes must stay
+  // unchanged while the index lives.
+  std::pair<T*, bool> insert(const char* name, size_t len, T* value) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    const uint64_t h = hash(name, len);
+    for (size_t i = h & mask_;; i = (i + 1) & mask_) {
+      slot& s = slots_[i];
+      if (s.value == nullptr) {
+        s = slot{h, name, len, value};
+        ++used_;
+        return {value, true};
+      }
+      if (s.hash == h && s.len == len && memcmp(s.name, name, len) == 0) return {s.value, false};
+    }
+  }
+
+  // The value filed under the name, or null.
+  T* find(const char* name, size_t len) const {
+    if (slots_.empty()) return nullptr;
+    const uint64_t h = hash(name, len);
+    for (size_t i = h & mask_;; i = (i + 1) & mask_) {
+      const slot& s = slots_[i];
+      if (s.value == nullptr) return nullptr;
+      if (s.hash == h && s.len == len && memcmp(s.name, name, len) == 0) return s.value;
+    }
+  }
+
+  size_t size() const { return used_; }
+
+  void reserve(size_t n) {
+    while (2 * n > slots_.size()) grow();
+  }
+
+ private:
+  struct slot {
+    uint64_t hash;
+    const char* name;
+    size_t len;
+    T* value;  // null: the slot is free
+  };
+
+  static uint64_t mix(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ULL;
+    return h ^ (h >> 33);
+  }
+
+  static uint64_t hash(const char* p, size_t len) {
+    uint64_t h = 0x9E3779B97F4A7C15ULL ^ len;
+    for (; len >= 8; p += 8, len -= 8) {
+      uint64_t k;
+      memcpy(&k, p, 8);
+      h = mix(h ^ k);
+    }
+    uint64_t tail = 0;
+    memcpy(&tail, p, len);
+    return mix(h ^ tail);
+  }
+
+  void grow() {
+    std::vector<slot> old;
+    old.swap(slots_);
+    slots_.assign(old.empty() ? 64 : 2 * old.size(), slot{0, nullptr, 0, nullptr});
+    mask_ = slots_.size() - 1;
+    for (const slot& s : old) {
+      if (s.value == nullptr) continue;
+      size_t i = s.hash & mask_;
+      while (slots_[i].value != nullptr) i = (i + 1) & mask_;
+      slots_[i] = s;
+    }
+  }
+
+  std::vector<slot> slots_;
+  size_t mask_ = 0;
+  size_t used_ = 0;
+};
+
+#endif  // XRQ5_NAME_INDEX_H

@@ -1,0 +1,102 @@
+// What the benchmarks share: the bare Xerces progressive scan that readers are held
+// against, and a reporter that prints their ratios.
+#ifndef XRQ5_BENCH_SUPPORT_H
+#define XRQ5_BENCH_SUPPORT_H
+
+#include <benchmark/benchmark.h>
+
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Holds one platform initialisation for the length of a benchmark, so that parsers
+// made inside it do not pay the platform's start-up each time.
+struct xerces_platform {
+  xerces_platform() { xercesc::XMLPlatformUtils::Initialize(); }
+  ~xerces_platform() { xercesc::XMLPlatformUtils::Terminate(); }
+};
+
+// A bare progressive parse with the pull parsers' settings and a handler that does
+// nothing: of a document in memory (not copied), or of a file when `file` is set.
+inline void bare_xerces_scan(const std::string& doc, const char* file = nullptr) {
+  xercesc::HandlerBase handler;
+  xercesc::SAXParser parser;
+  parser.setDocumentHandler(&handler);
+  parser.setErrorHandler(&handler);
+  parser.setValidationScheme(xercesc::SAXParser::Val_Auto);
+  parser.setDoNamespaces(false);
+  parser.setDoSchema(false);
+  xercesc::MemBufInputSource src(reinterpret_cast<const XMLByte*>(doc.data()), doc.size(),
+                                 "bench", false);
+  src.setCopyBufToStream(false);
+  xercesc::XMLPScanToken token;
+  bool more = file ? parser.parseFirst(file, token) : parser.parseFirst(src, token);
+  while (more) more = parser.parseNext(token);
+}
+
+// After the usual table: the time of one benchmark over another's at each size, the
+// time per item, and the spread of that time across sizes.
+class ratio_reporter : public benchmark::ConsoleReporter {
+ public:
+  // Each pair: (benchmark, baseline), both run over the same sizes.
+  explicit ratio_reporter(std::vector<std::pair<std::string, std::string>> pairs)
+      : pairs_(std::move(pairs)) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.run_type != Run::RT_Iteration || r.iterations == 0 || r.error_occurred) continue;
+      const std::string name = r.benchmark_name();
+      const size_t slash = name.find('/');
+      if (slash == std::string::npos) continue;
+      const std::string base = name.substr(0, slash);
+      const long n = std::stol(name.substr(slash + 1));
+      times_[base][n] = r.GetAdjustedRealTime();
+      units_[base] = benchmark::GetTimeUnitString(r.time_unit);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    printf("\n%-34s %10s %12s %10s\n", "benchmark / baseline", "n", "ns per item", "ratio");
+    for (const auto& p : pairs_) {
+      const auto a = times_.find(p.first), b = times_.find(p.second);
+      if (a == times_.end()) continue;
+      double lo = 0, hi = 0;
+      for (const auto& t : a->second) {
+        const double per_item = to_ns(t.second, units_[p.first]) / static_cast<double>(t.first);
+        lo = lo == 0 ? per_item : std::min(lo, per_item);
+        hi = std::max(hi, per_item);
+        double ratio = 0;
+        if (b != times_.end() && b->second.count(t.first) && b->second.at(t.first) > 0)
+          ratio = to_ns(t.second, units_[p.first]) / to_ns(b->second.at(t.first), units_[p.second]);
+        printf("%-34s %10ld %12.1f %9.2fx\n", (p.first + " / " + p.second).substr(0, 34).c_str(),
+               t.first, per_item, ratio);
+      }
+      if (lo > 0) printf("%-34s %10s %12s %9.2fx spread of ns per item\n", p.first.c_str(), "", "", hi / lo);
+    }
+  }
+
+ private:
+  static double to_ns(double t, const std::string& unit) {
+    if (unit == "s") return t * 1e9;
+    if (unit == "ms") return t * 1e6;
+    if (unit == "us") return t * 1e3;
+    return t;
+  }
+
+  std::vector<std::pair<std::string, std::string>> pairs_;
+  std::map<std::string, std::map<long, double>> times_;
+  std::map<std::string, std::string> units_;
+};
+
+#endif  // XRQ5_BENCH_SUPPORT_H

@@ -1,0 +1,139 @@
+// Reading synthetic XCD documents of 10^3 to 10^5 channels in both forms, from memory
+// and from a file, beside a bare Xerces progressive scan of the same document. Every
+// channel has its own property, so a linear duplicate scan would be quadratic here;
+// the tag form is read with delete_duplicated so that both forms merge.
+//
+// The records of 10^5 channels take 120 MB. glibc would hand that memory back to the
+// kernel after every clean and fault it in again during the next timed read, so the
+// benchmark keeps freed memory in the process (mallopt): it measures the reader, not
+// the kernel's page-fault path. Pass --first-touch to measure with the default.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "parse_chan_descr.h"
+
+namespace {
+
+std::string tag_form(int n) {
+  std::string doc = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<CHANDESCRIPTIONS>\n";
+  char buf[1024];
+  for (int i = 0; i < n; ++i) {
+    snprintf(buf, sizeof buf,
+             "<CHANNEL>\n<STREAM>1</STREAM>\n<EVTYPE>1</EVTYPE>\n<DTYPE>38</DTYPE>\n"
+             "<DB_KEY>%d</DB_KEY>\n<COUNT>3</COUNT>\n<SB_NAME>BPM.ARC%d</SB_NAME>\n"
+             "<PROP>LINAC/BPM/ARC.%d/XYQ</PROP>\n<NAME>BPM.ARC.%d</NAME>\n"
+             "<SETPOINT>0</SETPOINT>\n<SUBSYSTEM>diagnostics</SUBSYSTEM>\n<UNITS>mm</UNITS>\n"
+             "<DESC>beam position x, y and charge</DESC>\n<SIZE>3</SIZE>\n</CHANNEL>\n",
+             i, i % 17, i, i);
+    doc += buf;
+  }
+  return doc + "</CHANDESCRIPTIONS>\n";
+}
+
+std::string var_form(int n) {
+  std::string doc = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<DAQvariables>\n";
+  char buf[1024];
+  for (int i = 0; i < n; ++i) {
+    const bool bits = i % 8 == 0;
+    snprintf(buf, sizeof buf,
+             "<%s>\n<evType>1</evType>\n<tarvo>LINAC/BPM/ARC.%d/X</tarvo>\n"
+             "<daqName>BPM.ARC.%d.X</daqName>\n<DBKey>%d</DBKey>\n<setPoint>0</setPoint>\n"
+             "<sbName>BPM</sbName>\n<subSystem>diagnostics</subSystem>\n"
+             "<description>beam position</description>\n<units>mm</units>\n%s"
+             "<freq>1</freq>\n</%s>\n",
+             bits ? "DaqBits" : "DaqFloat", i, i, i,
+             bits ? "<bitTitle bit=\"0\">ok</bitTitle>\n<bitTitle bit=\"3\">trip</bitTitle>\n" : "",
+             bits ? "DaqBits" : "DaqFloat");
+    doc += buf;
+  }
+  return doc + "</DAQvariables>\n";
+}
+
+// The document of one benchmark, also as a file.
+struct fixture {
+  explicit fixture(std::string text) : doc(std::move(text)) {
+    char templ[] = "/tmp/xrq5-bench-XXXXXX";
+    const int fd = mkstemp(templ);
+    path = templ;
+    FILE* f = fdopen(fd, "w");
+    fwrite(doc.data(), 1, doc.size(), f);
+    fclose(f);
+  }
+  ~fixture() { remove(path.c_str()); }
+  std::string doc;
+  std::string path;
+};
+
+template <bool var, bool from_file>
+void BM_read(benchmark::State& state) {
+  xerces_platform hold;
+  const int n = static_cast<int>(state.range(0));
+  fixture fx(var ? var_form(n) : tag_form(n));
+  std::vector<chan_descr_2010*> list;
+  auto read = [&] {
+    return from_file ? parse_descr_list_readf(&fx.path[0], &list, true, true)
+                     : parse_descr_list_read(&fx.doc[0], &list, true, true);  // not written to
+  };
+  read();  // warm-up: the heap reaches its size once, outside the timing
+  clean_chan_desr_list(&list);
+  for (auto _ : state) {
+    const int r = read();
+    if (r != 0 || list.size() != static_cast<size_t>(n)) state.SkipWithError("read failed");
+    state.PauseTiming();
+    clean_chan_desr_list(&list);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fx.doc.size()));
+}
+
+template <bool var, bool from_file>
+void BM_bare(benchmark::State& state) {
+  xerces_platform hold;
+  const int n = static_cast<int>(state.range(0));
+  fixture fx(var ? var_form(n) : tag_form(n));
+  bare_xerces_scan(fx.doc, from_file ? fx.path.c_str() : nullptr);  // warm-up
+  for (auto _ : state) bare_xerces_scan(fx.doc, from_file ? fx.path.c_str() : nullptr);
+  state.SetItemsProcessed(state.iterations() * n);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fx.doc.size()));
+}
+
+#define XCD_BENCH(name, ...)                                                    \
+  BENCHMARK_TEMPLATE(name, __VA_ARGS__)->RangeMultiplier(10)->Range(1000, 100000) \
+      ->Unit(benchmark::kMillisecond)
+
+XCD_BENCH(BM_read, false, false)->Name("BM_read_tag_mem");
+XCD_BENCH(BM_bare, false, false)->Name("BM_bare_tag_mem");
+XCD_BENCH(BM_read, false, true)->Name("BM_read_tag_file");
+XCD_BENCH(BM_bare, false, true)->Name("BM_bare_tag_file");
+XCD_BENCH(BM_read, true, false)->Name("BM_read_var_mem");
+XCD_BENCH(BM_bare, true, false)->Name("BM_bare_var_mem");
+XCD_BENCH(BM_read, true, true)->Name("BM_read_var_file");
+XCD_BENCH(BM_bare, true, true)->Name("BM_bare_var_file");
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool first_touch = false;
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--first-touch") first_touch = true;
+  if (!first_touch) {
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  }
+  benchmark::Initialize(&argc, argv);
+  ratio_reporter reporter({{"BM_read_tag_mem", "BM_bare_tag_mem"},
+                           {"BM_read_tag_file", "BM_bare_tag_file"},
+                           {"BM_read_var_mem", "BM_bare_var_mem"},
+                           {"BM_read_var_file", "BM_bare_var_file"}});
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
