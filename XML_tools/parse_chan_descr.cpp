@@ -1,5 +1,8 @@
 #include "parse_chan_descr.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -7,8 +10,10 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
+#include "attr_tags_functions.h"
 #include "xrq5_name_index.h"
 #include "xrq5_reader.h"
 
@@ -508,6 +513,215 @@ int read_descr_list(char* source, std::vector<chan_descr_2010*>* list, bool shif
   return (r.at == xrq5_read::read_done ? 0 : XRQ5_XCD_FAILED) + reader.errors() + r.errors;
 }
 
+// ---- the writers ---------------------------------------------------------------------
+
+const char undefined_name[] = "!!!UNDEFINED!!!";
+const char var_root[] = "DAQvariables";
+
+// A fixed field as text, never past its end (records built by callers may lack the
+// terminator).
+template <size_t N>
+std::string_view field(const char (&f)[N]) {
+  return std::string_view(f, strnlen(f, N));
+}
+
+std::string_view daq_name_of(const chan_descr_2010& c) {
+  return c.daq_name[0] ? field(c.daq_name) : std::string_view(undefined_name);
+}
+
+bool write_all(int fd, const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Name of the lowest data type set in a dtype mask, for the short listing.
+const char* lowest_type_name(unsigned int dtype) {
+  if (dtype == 0) return "UNKNOWN";
+  const int base = (dtype & 0x80000000u) ? 32 : 0;
+  for (int n = 0; n < 31; ++n)
+    if (dtype & (1u << n)) return block_name_itoa(base + n);
+  return "UNKNOWN";
+}
+
+// Builds the body of an XCD document, one record at a time.
+class xcd_writer {
+ public:
+  explicit xcd_writer(std::string& body) : body_(body) {}
+
+  void tag_form(const chan_descr_2010& c, const dim_params* p) {
+    START_TAGN(body_, tags[DESCR_CHAN][0]);
+    number(tags[DESCR_STREAM][0], c.stream);
+    number(tags[DESCR_EVTYPE][0], static_cast<int>(c.ev_type));
+    number(tags[DESCR_DTYPE][0], static_cast<int>(c.dtype));
+    number(tags[DESCR_DBKEY][0], c.db_key);
+    number(tags[DESCR_COUNT][0], c.count);
+    text(tags[DESCR_SB_NAME][0], field(c.sb_name));
+    text(tags[DESCR_PROP][0], field(c.prop_name));
+    text(tags[DESCR_NAME][0], daq_name_of(c));
+    number(tags[DESCR_SETPNT][0], c.set_point);
+    text(tags[DESCR_SUBSYS][0], field(c.subsystem));
+    text(tags[DESCR_UNITS][0], field(c.units));
+    text(tags[DESCR_DESC][0], field(c.prop_desc));
+    number(tags[DESCR_SIZE][0], c.max_size);
+    for (const bit_descr* b : c.bits) {
+      open_numbered(tags[DESCR_BIT][0], b->bit);
+      text(tags[DESCR_BIT_NAME][0], field(b->bit_name));
+      text(tags[DESCR_BIT_DESC][0], field(b->bit_desc));
+      END_TAGN(body_, tags[DESCR_BIT][0]);
+    }
+    if (!c.dims.empty()) {
+      for (const dim_descr* d : c.dims) {
+        open_numbered(tags[DESCR_BIT][1], d->dim);
+        text(tags[DESCR_BIT_NAME][1], field(d->dim_name));
+        text(tags[DESCR_UNITS][1], field(d->units));
+        text(tags[DESCR_BIT_DESC][1], field(d->dim_desc));
+        for (const stat_descr* st : d->stats) {
+          open_numbered(tags[DESCR_BIT][2], st->stat);
+          text(tags[DESCR_BIT_NAME][2], field(st->stat_name));
+          text(tags[DESCR_UNITS][2], field(st->units));
+          text(tags[DESCR_BIT_DESC][2], field(st->stat_desc));
+          END_TAGN(body_, tags[DESCR_BIT][2]);
+        }
+        if (p != nullptr && d->dim >= 0 && d->dim < p->num) parameters(*p, d->dim);
+        END_TAGN(body_, tags[DESCR_BIT][1]);
+      }
+    } else if (p != nullptr) {
+      for (int j = 0; j < p->num; ++j) {
+        open_numbered(tags[DESCR_BIT][1], j);
+        parameters(*p, j);
+        END_TAGN(body_, tags[DESCR_BIT][1]);
+      }
+    }
+    END_TAGN(body_, tags[DESCR_CHAN][0]);
+  }
+
+  void var_form(const chan_descr_2010& c) {
+    const char* element =
+        c.max_size != 1 ? "DaqFloatMatrix" : !c.bits.empty() ? "DaqBits" : "DaqFloat";
+    START_TAGN(body_, element);
+    number("evType", static_cast<int>(c.ev_type));
+    text("tarvo", field(c.prop_name));
+    text("daqName", daq_name_of(c));
+    number("DBKey", c.db_key);
+    number("setPoint", c.set_point);
+    text("sbName", field(c.sb_name));
+    text("subSystem", field(c.subsystem));
+    text("description", field(c.prop_desc));
+    text("units", field(c.units));
+    if (c.max_size > 1) {
+      number("firstIndex", 0);
+      number("lastIndex", c.max_size - 1);
+    }
+    for (const bit_descr* b : c.bits) {
+      attribute("bitTitle", "bit", b->bit, false);
+      body_.append(field(b->bit_name));
+      END_TAGN(body_, "bitTitle");
+    }
+    for (const dim_descr* d : c.dims) {
+      attribute("dimension", "id", d->dim, true);
+      text("name", field(d->dim_name));
+      text("description", field(d->dim_desc));
+      text("units", field(d->units));
+      END_TAGN(body_, "dimension");
+    }
+    text("freq", get_event_struct_type(static_cast<int>(c.ev_type)) == XRQ5_EV_STRUCT_ML ? "-1"
+                                                                                         : "1");
+    END_TAGN(body_, element);
+  }
+
+ private:
+  void text(const char* tag, std::string_view value) {
+    START_TAG(body_, tag);
+    body_.append(value);
+    END_TAGN(body_, tag);
+  }
+  void number(const char* tag, int v) {
+    snprintf(num_, sizeof num_, "%d", v);
+    text(tag, num_);
+  }
+  void real(const char* tag, float v) {
+    snprintf(num_, sizeof num_, "%e", static_cast<double>(v));
+    text(tag, num_);
+  }
+  // "<tag>n" and a line feed: BIT, DIM and STAT carry their number before their children.
+  void open_numbered(const char* tag, int n) {
+    START_TAG(body_, tag);
+    snprintf(num_, sizeof num_, "%d\n", n);
+    body_ += num_;
+  }
+  void attribute(const char* tag, const char* name, int n, bool line) {
+    snprintf(num_, sizeof num_, "%d", n);
+    std::vector<char*> names{const_cast<char*>(name)}, values{num_};
+    if (line)
+      START_TAG_ATTRNNS(body_, tag, &names, &values);
+    else
+      START_TAG_ATTRNS(body_, tag, &names, &values);
+  }
+
+  void parameters(const dim_params& p, int j) {
+    if (p.params != nullptr) {
+      const xrq5_spect_header_2010& s = p.params[j];
+      real("DIM_START", s.start);
+      real("DIM_INC", s.inc);
+      number("DIM_NDATA", s.ndata);
+      number("DIM_GROUPS", s.groups);
+      real("DIM_GROUP_INC", s.group_inc);
+    }
+    if (p.iparams != nullptr) {
+      const xrq5_image_ext_frame_head& im = p.iparams[j];
+      number("DIM_XSTART", im.x_start);
+      number("DIM_WIDTH", im.aoi_width < 1 ? im.width : im.aoi_width);
+      if (im.hbin > 0) number("DIM_XBIN", im.hbin);
+      number("DIM_YSTART", im.y_start);
+      number("DIM_HEIGHT", im.aoi_height < 1 ? im.height : im.aoi_height);
+      if (im.vbin > 0) number("DIM_YBIN", im.vbin);
+      if (im.bpp > 0) number("DIM_BPP", im.bpp);
+      if (im.ebitpp > 0) number("DIM_EBITPP", im.ebitpp);
+      if (im.ispare4 != -1) number("DIM_UNSIGNED", im.ispare4);
+      if (im.fspare2 > 0) real("DIM_START", im.fspare2);
+      if (im.fspare3 > 0) real("DIM_INC", im.fspare3);
+      if (im.ispare3 > 0) number("DIM_NDATA", im.ispare3);
+      if (im.ispare2 > 0) number("DIM_GROUPS", im.ispare2);
+      if (im.fspare4 > 0) real("DIM_GROUP_INC", im.fspare4);
+    }
+  }
+
+  std::string& body_;
+  char num_[256];
+};
+
+void text_lines(FILE* f, const chan_descr_2010& c) {
+  const std::string_view daq = daq_name_of(c);
+  fprintf(f, "%d\t%d\t%.*s\t%.*s\t%d\t\"%.*s\"\t\"%.*s\"\t%d\t%d\t%d\n", c.stream,
+          static_cast<int>(c.ev_type), static_cast<int>(daq.size()), daq.data(),
+          FIELD(c.prop_name), c.set_point, FIELD(c.prop_desc), FIELD(c.units), c.max_size,
+          c.nbits, c.ndims);
+  for (const bit_descr* b : c.bits)
+    fprintf(f, "%d\t%.*s\t\"%.*s\"\n", b->bit, FIELD(b->bit_name), FIELD(b->bit_desc));
+  for (const dim_descr* d : c.dims) {
+    fprintf(f, "%d\t%.*s\t\"%.*s\"\t\"%.*s\"\n", d->dim, FIELD(d->dim_name), FIELD(d->units),
+            FIELD(d->dim_desc));
+    fprintf(f, "%d\n", d->nstats);
+    for (const stat_descr* st : d->stats)
+      fprintf(f, "%d\t%.*s\t\"%.*s\"\t\"%.*s\"\n", st->stat, FIELD(st->stat_name),
+              FIELD(st->units), FIELD(st->stat_desc));
+  }
+}
+
+void short_line(FILE* f, const chan_descr_2010& c) {
+  if (c.dtype != 0) printf("\n");
+  const std::string name(daq_name_of(c));
+  fprintf(f, "%50s\t%d\t%s\n", name.c_str(), c.max_size, lowest_type_name(c.dtype));
+}
+
 }  // namespace
 
 const char* get_chan_descr_root_tag(int n, int m) {
@@ -742,4 +956,102 @@ int xrq5_load_chan_descr(xrq5_xml_chan_descr_header* tab, std::vector<chan_descr
 int xrq5_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list, char* file) {
   if (list == nullptr || file == nullptr || file[0] == '\0') return XRQ5_XCD_NULL_ARG;
   return parse_descr_list_readf(file, list, false, false);
+}
+
+int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mode, int format,
+                   int fd, std::string* sout, std::vector<dim_params*>* dims) {
+  if (list == nullptr || (format != XRQ5_FORMAT && format != VESK_FORMAT)) {
+    printf("dump_chan_desr() invalid argument: '\n");
+    return XRQ5_DUMP_FAILED;
+  }
+  FILE* f = nullptr;
+  if (file_name != nullptr && file_name[0] != '\0') {
+    f = fopen(file_name, "w");
+    if (f == nullptr) {
+      printf("dump_chan_desr() failed to open file: '%s'\n", file_name);
+      fflush(stdout);
+      perror("fopen");
+      return XRQ5_DUMP_OPEN_FAILED;
+    }
+  }
+  const bool xml = mode == DUMP_XML_FILE;
+  // The document is built in one string, declaration first; room for a few hundred
+  // bytes a channel saves copying it while it grows.
+  std::string doc;
+  if (xml) {
+    set_xml_header(doc);
+    doc.reserve(doc.size() + 64 + 512 * list->size());
+    START_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);
+    if (format == XRQ5_FORMAT && f != nullptr) add_iso_date(doc);
+  }
+  // Parameters by DAQ name, the first usable entry of each name.
+  xrq5_name_index<dim_params> params;
+  if (xml && format == XRQ5_FORMAT && dims != nullptr)
+    for (dim_params* p : *dims)
+      if (p != nullptr && p->name != nullptr && p->num != 0 && (p->params || p->iparams))
+        params.insert(p->name, strlen(p->name), p);
+
+  xrq5_name_index<chan_descr_2010> written;  // the first record of a property wins
+  written.reserve(list->size());
+  xcd_writer writer(doc);
+  const bool no_target = f == nullptr && sout == nullptr && fd == -1;
+  for (chan_descr_2010* c : *list) {
+    if (!written.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name), c).second)
+      continue;
+    if (no_target) {
+      print_xrq5_chan_descr(list);
+      break;
+    }
+    if (mode == DUMP_TXT_FILE_SHORT && f != nullptr) {
+      short_line(f, *c);
+    } else if (mode == DUMP_TXT_FILE && f != nullptr) {
+      text_lines(f, *c);
+    } else if (xml && format == XRQ5_FORMAT) {
+      const std::string_view daq = daq_name_of(*c);
+      writer.tag_form(*c, params.find(daq.data(), daq.size()));
+    } else if (xml) {
+      writer.var_form(*c);
+    }
+  }
+
+  int result = 0;
+  if (xml) {
+    END_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);
+    doc += '\n';
+    if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
+    if (fd != -1 && !write_all(fd, doc)) {
+      printf("dump_chan_desr()  write failed\n");
+      result = XRQ5_DUMP_FAILED;
+    } else if (sout != nullptr) {
+      if (sout->empty())
+        sout->swap(doc);
+      else
+        sout->append(doc);
+    }
+  }
+  if (f != nullptr) {
+    // A full disk often shows only when the buffer is flushed at the close.
+    const bool write_error = ferror(f) != 0;
+    const bool close_error = fclose(f) != 0;
+    if (write_error || close_error) {
+      printf("dump_chan_desr() failed to write file: '%s'\n", file_name);
+      fflush(stdout);
+      perror(close_error ? "fclose" : "fwrite");
+      result = XRQ5_DUMP_FAILED;
+    }
+  }
+  return result;
+}
+
+int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, int fd) {
+  std::vector<chan_descr_2010*> list;
+  int r = parse_descr_list_read(xml, &list, true, false);
+  if (r != 0) {
+    printf("Failed to parse CHANDESCR list\n");
+    r = XRQ5_DUMP_READ_FAILED;
+  } else {
+    r = dump_chan_desr(&list, file_name, mode, format, fd, nullptr, nullptr);
+  }
+  clean_chan_desr_list(&list);
+  return r;
 }

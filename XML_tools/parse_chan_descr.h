@@ -16,9 +16,28 @@
 #ifndef XRQ5_PARSE_CHAN_DESCR_H
 #define XRQ5_PARSE_CHAN_DESCR_H
 
+#include <ctime>
+#include <string>
 #include <vector>
 
 #include "event_util.h"
+
+// ---- document helpers of every XML writer ----------------------------------------
+
+// Replaces `str` with the XML declaration
+// "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>" and a line feed.
+void set_xml_header(std::string& str);
+
+// Appends "\t<isodate>YYYY-MM-DDThh:mm:ss</isodate>\n" with the current local time.
+void add_iso_date(std::string& str);
+
+// Writes *t as local time "YYYY-MM-DDThh:mm:ss" (strftime "%FT%T", at most 40 bytes
+// with the NUL) into isodate_str; an empty text when the time has no local date.
+// Nothing for a null buffer.
+void create_isodate(char* isodate_str, time_t* t);
+
+// The same for the current time.
+void create_isodate(char* isodate_str);
 
 // Rows of the XCD tag table; columns are 0 channel or bit level, 1 dimension level,
 // 2 statistic level.
@@ -54,6 +73,13 @@ enum { VESK_TYPE_FLOAT = 0, VESK_TYPE_BITS = 1, VESK_TYPE_ARRAY = 2 };
 
 // What the names handed to descr_extractor::get_descriptions are.
 enum { EXTR_FROM_FILE = 0, EXTR_FROM_XML = 1 };
+
+// Result codes of the writers, besides 0 for success.
+enum {
+  XRQ5_DUMP_OPEN_FAILED = 1,   // the file could not be opened
+  XRQ5_DUMP_FAILED = 2,        // invalid list or format, or writing the output failed
+  XRQ5_DUMP_READ_FAILED = 3    // dump_chan_desr_from_xml: the text could not be read
+};
 
 // Result codes of the readers, besides 0 for success. The parser's error count is
 // added to the reader's own failure count.
@@ -123,5 +149,39 @@ int xrq5_load_chan_descr(xrq5_xml_chan_descr_header* tab, std::vector<chan_descr
 // Reads the XCD file `file`, without shift or merging. XRQ5_XCD_NULL_ARG for a null
 // list or a null or empty name, else the file reader's result.
 int xrq5_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list, char* file);
+
+// ---- writers -------------------------------------------------------------------------
+
+// Writes `list` (not changed) to the targets that are given: a file created or
+// truncated under file_name (null or empty: none), the open descriptor fd (-1: none)
+// and the string *sout, appended to (null: none). With no target at all the list is
+// printed with print_xrq5_chan_descr, whatever the mode. Otherwise, by mode:
+//   DUMP_TO_SCREEN       nothing (a given file is created empty)
+//   DUMP_TXT_FILE        one tab-separated line per channel, bit, dimension, statistic,
+//                        to the file only
+//   DUMP_TXT_FILE_SHORT  "%50s\t%d\t%s" (DAQ name, size, data-type name), file only
+//   DUMP_XML_FILE        the XCD document in `format` (XRQ5_FORMAT or VESK_FORMAT) to
+//                        every target; the tag form written to a file has an isodate
+//                        line after the root
+// Only the first record of each property is written; an empty DAQ name is written as
+// "!!!UNDEFINED!!!". `dims` (may be null) gives spectrum and image frame parameters of
+// channels by DAQ name: the first entry with that name, num non-zero and headers adds
+// DIM_START ... elements in the tag form. A record with dimension records gets those
+// of entry index = dimension id (id below num) inside each DIM; a record without gets
+// num DIM elements 0..num-1, DIM j holding params[j] and iparams[j] (each array, when
+// not null, must hold num headers).
+// Result: 0; XRQ5_DUMP_OPEN_FAILED ("dump_chan_desr() failed to open file: '...'" and
+// perror on standard output/error); XRQ5_DUMP_FAILED for a null list or a bad format
+// ("dump_chan_desr() invalid argument: '"), and when writing the descriptor or the
+// file failed ("dump_chan_desr()  write failed", "dump_chan_desr() failed to write
+// file: '...'"). A file that was opened is closed in every case.
+int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mode, int format,
+                   int fd, std::string* sout, std::vector<dim_params*>* dims);
+
+// Reads the XCD text `xml` (with shift, without merging) and writes it with
+// dump_chan_desr (no string, no parameters). XRQ5_DUMP_READ_FAILED with "Failed to
+// parse CHANDESCR list" on standard output when the text cannot be read; else the
+// writer's result. The records read are freed either way.
+int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, int fd);
 
 #endif  // XRQ5_PARSE_CHAN_DESCR_H

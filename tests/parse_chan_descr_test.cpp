@@ -6,47 +6,13 @@
 #include <vector>
 
 #include "parse_chan_descr.h"
+#include "chan_descr_records.h"
 #include "test_support.h"
 #include "xrq5_name_index.h"
 
 namespace {
 
-using xrq5_test::capture;
-using xrq5_test::temp_dir;
-
-using descr_list = std::vector<chan_descr_2010*>;
-
-chan_descr_2010* make(const char* prop) {
-  chan_descr_2010* c = new chan_descr_2010();
-  strncpy(c->prop_name, prop, sizeof c->prop_name - 1);
-  c->db_key = -1;
-  c->max_size = 1;
-  return c;
-}
-
-bit_descr* bit(int n, const char* name = "") {
-  bit_descr* b = new bit_descr();
-  b->bit = n;
-  strncpy(b->bit_name, name, sizeof b->bit_name - 1);
-  return b;
-}
-
-dim_descr* dim(int id, int nstats) {
-  dim_descr* d = new dim_descr();
-  d->dim = id;
-  for (int i = 0; i < nstats; ++i) {
-    d->stats.push_back(new stat_descr());
-    d->stats.back()->stat = i;
-  }
-  d->nstats = nstats;
-  return d;
-}
-
-// Owns a list for the length of a test.
-struct owned_list {
-  descr_list v;
-  ~owned_list() { clean_chan_desr_list(&v); }
-};
+using namespace xrq5_test;
 
 TEST(chan_descr_tags, table_lookup_edges) {
   EXPECT_STREQ(get_chan_descr_root_tag(0, 0), "CHANDESCRIPTIONS");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "parse_chan_descr.h"
 #include "parse_ev_list.h"
 #include "test_support.h"
 
@@ -64,6 +65,7 @@ TEST(xrq5xml, exit_status_tells_what_went_wrong) {
   const std::string unknown = d.write("unknown.xml", "<?xml version=\"1.0\"?><FOO/>");
   const std::string broken = d.write("broken.xml", "<BMR><EVENT><TYPE>1</TYPE></BMR>");
   const std::string garbage = d.write("garbage.xml", "no markup here");
+  const std::string broken_xcd = d.write("broken_xcd.xml", "<DAQvariables><DaqFloat>");
   const std::string good = examples + "/ev_list.xml";
 
   struct {
@@ -78,6 +80,12 @@ TEST(xrq5xml, exit_status_tells_what_went_wrong) {
       {"check " + unknown, 3, "unknown kind of document (root element 'FOO')"},
       {"check " + broken + " " + unknown + " " + good, 3, "unknown kind"},
       {"show", 2, "no file given"},
+      {"convert " + good + " --to tag", 2, "event list cannot be converted to 'tag'"},
+      {"convert " + examples + "/xcd_tag.xml --to xml", 2, "forms: tag|var|text|short"},
+      {"convert " + examples + "/xcd_tag.xml", 2, "usage: xrq5xml convert"},
+      {"convert " + broken_xcd + " --to tag", 1, "did not read cleanly"},
+      {"convert " + examples + "/xcd_tag.xml --to tag -o " + d.path() + "/no/dir.xml", 1,
+       "failed to open file"},
       {"frobnicate " + good, 2, "unknown command 'frobnicate'"},
       {"", 2, "usage: xrq5xml"},
   };
@@ -85,10 +93,33 @@ TEST(xrq5xml, exit_status_tells_what_went_wrong) {
     SCOPED_TRACE(c.args);
     const result r = tool(c.args);
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
   }
   const result broken_check = tool("check " + broken);
   EXPECT_NE(broken_check.out.find(": FAILED (event list, result 1)"), std::string::npos);
+}
+
+// Conversions go through the library's writers: var and back gives what the library
+// writes, and the listings reach standard output.
+TEST(xrq5xml, convert_channel_descriptions) {
+  temp_dir d;
+  const std::string var = d.path() + "/v.xml";
+  const result to_var = tool("convert " + examples + "/xcd_tag.xml --to var -o " + var);
+  ASSERT_EQ(to_var.status, 0) << to_var.err;
+  const result back = tool("convert " + var + " --to tag");
+  ASSERT_EQ(back.status, 0) << back.err;
+
+  std::vector<chan_descr_2010*> list;
+  std::string path = var;
+  ASSERT_EQ(parse_descr_list_readf(&path[0], &list, false, false), 0);
+  std::string expected;
+  dump_chan_desr(&list, nullptr, DUMP_XML_FILE, XRQ5_FORMAT, -1, &expected, nullptr);
+  clean_chan_desr_list(&list);
+  EXPECT_EQ(back.out, expected);
+
+  const result text = tool("convert " + examples + "/xcd_var.xml --to short");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("TEMP.HALL2.AIR\t1\tUNKNOWN\n"), std::string::npos) << text.out;
 }
 
 TEST(xrq5xml, help_and_version) {

@@ -13,68 +13,32 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "SAX_File_Parser.h"
-#include "parse_chan_descr.h"
-#include "parse_ev_list.h"
+#include "kinds.h"
 
 namespace {
 
-// Exit status, worst of all files wins.
-enum {
-  EXIT_CLEAN = 0,      // every document read without a warning or error
-  EXIT_PROBLEMS = 1,   // some document drew warnings or errors, or is not well-formed
-  EXIT_USAGE = 2,      // bad command line
-  EXIT_UNREADABLE = 3  // some file could not be opened, or its kind is unknown
-};
-
-const char* const usage_text =
-    "usage: xrq5xml COMMAND FILE...\n"
-    "\n"
-    "Commands:\n"
-    "  show FILE...    print each document with the library's own printer\n"
-    "  check FILE...   read each document and report whether it is clean\n"
-    "  --help          this text\n"
-    "  --version       the version of the tool and libraries\n"
-    "\n"
-    "Kinds of document, by root element:\n"
-    "  BMR               event list\n"
-    "  CHANDESCRIPTIONS  channel descriptions, tag form\n"
-    "  DAQvariables      channel descriptions, variable form\n"
-    "Channel descriptions are read as a DAQ client reads them: event and data types\n"
-    "as masks, repeated properties of the variable form merged.\n"
-    "\n"
-    "Exit status: 0 when every document read without a warning or error, 1 when some\n"
-    "document drew warnings or errors, 2 for a bad command line, 3 when a file could\n"
-    "not be opened or is of an unknown kind. Parser messages go to standard error.\n";
-
-// What a kind of document can do: read (and, when `print`, print) one file; the
-// result is the reader's own, 0 when clean.
-struct kind {
-  const char* root;
-  const char* name;
-  int (*read)(char* file, bool print);
-};
-
-int read_ev_list(char* file, bool print) {
-  std::vector<xrq5_ev_entry*> list;
-  const int r = xrq5_parse_ev_list_readf(file, &list);
-  if (print) xrq5_print_ev_list(&list);
-  xrq5_clean_ev_list(&list);
-  return r;
+std::string usage_text() {
+  return "usage: xrq5xml COMMAND ARGS...\n"
+         "\n"
+         "Commands:\n"
+         "  show FILE...                    print each document with the library's printer\n"
+         "  check FILE...                   read each document, report whether it is clean\n"
+         "  convert FILE --to FORM [-o OUT] rewrite a document in another form (to standard\n"
+         "                                  output without -o)\n"
+         "  --help                          this text\n"
+         "  --version                       the version of the tool and libraries\n"
+         "\n"
+         "Kinds of document, by root element:\n" +
+         kinds_help() +
+         "Channel descriptions are shown as a DAQ client reads them (event and data types\n"
+         "as masks); converted to tag or var they keep their type numbers, the text and\n"
+         "short listings hold the masks and name the types.\n"
+         "\n"
+         "Exit status: 0 when every document read (and was written) without a warning or\n"
+         "error, 1 when some document drew warnings or errors or could not be written, 2\n"
+         "for a bad command line, 3 when a file could not be opened or is of an unknown\n"
+         "kind. Parser messages go to standard error.\n";
 }
-
-int read_chan_descr(char* file, bool print) {
-  std::vector<chan_descr_2010*> list;
-  const int r = parse_descr_list_readf(file, &list, true, false);
-  if (print) print_xrq5_chan_descr(&list);
-  clean_chan_desr_list(&list);
-  return r;
-}
-
-const kind kinds[] = {
-    {"BMR", "event list", read_ev_list},
-    {"CHANDESCRIPTIONS", "channel descriptions, tag form", read_chan_descr},
-    {"DAQvariables", "channel descriptions, variable form", read_chan_descr},
-};
 
 // Finds the root element without printing anything: the reader that follows prints
 // whatever is wrong with the document, once.
@@ -131,81 +95,120 @@ void explain_no_root(char* file) {
   p.parse(&tag, &value);
 }
 
-int run(const char* command, bool print, std::vector<char*>& files) {
+// The kind of `file`, or null with the exit status in *status and a message printed.
+const doc_kind* kind_of(const char* command, char* file, int* status) {
+  FILE* f = fopen(file, "rb");
+  if (f == nullptr) {
+    fprintf(stderr, "xrq5xml %s: cannot open '%s': %s\n", command, file, strerror(errno));
+    *status = EXIT_UNREADABLE;
+    return nullptr;
+  }
+  fclose(f);
+  std::string root;
+  if (!find_root(file, &root)) {
+    fflush(stdout);
+    explain_no_root(file);
+    fprintf(stderr, "xrq5xml %s: '%s' is not well-formed XML: no root element found\n", command,
+            file);
+    *status = EXIT_PROBLEMS;
+    return nullptr;
+  }
+  const doc_kind* k = find_kind(root);
+  if (k == nullptr) {
+    fprintf(stderr, "xrq5xml %s: '%s': unknown kind of document (root element '%s')\n", command,
+            file, root.c_str());
+    *status = EXIT_UNREADABLE;
+  }
+  return k;
+}
+
+int show_or_check(const char* command, bool print, std::vector<char*>& files) {
   int status = EXIT_CLEAN;
-  auto worst = [&status](int s) {
-    if (s > status) status = s;
-  };
   for (char* file : files) {
-    FILE* f = fopen(file, "rb");
-    if (f == nullptr) {
-      fprintf(stderr, "xrq5xml %s: cannot open '%s': %s\n", command, file, strerror(errno));
-      worst(EXIT_UNREADABLE);
-      continue;
-    }
-    fclose(f);
-    std::string root;
-    if (!find_root(file, &root)) {
+    int s = EXIT_CLEAN;
+    const doc_kind* k = kind_of(command, file, &s);
+    if (k != nullptr) {
+      if (print) printf("==== %s (%s)\n", file, k->name);
       fflush(stdout);
-      explain_no_root(file);
-      fprintf(stderr, "xrq5xml %s: '%s' is not well-formed XML: no root element found\n",
-              command, file);
-      worst(EXIT_PROBLEMS);
-      continue;
-    }
-    const kind* k = nullptr;
-    for (const kind& candidate : kinds)
-      if (root == candidate.root) k = &candidate;
-    if (k == nullptr) {
-      fprintf(stderr, "xrq5xml %s: '%s': unknown kind of document (root element '%s')\n",
-              command, file, root.c_str());
-      worst(EXIT_UNREADABLE);
-      continue;
-    }
-    if (print) printf("==== %s (%s)\n", file, k->name);
-    fflush(stdout);
-    const int r = k->read(file, print);
-    fflush(stdout);
-    if (r == 0) {
-      if (!print) printf("%s: ok (%s)\n", file, k->name);
-    } else {
-      if (print) {
+      const int r = k->read(file, print);
+      fflush(stdout);
+      if (r == 0) {
+        if (!print) printf("%s: ok (%s)\n", file, k->name);
+      } else if (print) {
         fprintf(stderr, "xrq5xml %s: '%s' (%s) read with problems, result %d\n", command, file,
                 k->name, r);
+        s = EXIT_PROBLEMS;
       } else {
         printf("%s: FAILED (%s, result %d)\n", file, k->name, r);
+        s = EXIT_PROBLEMS;
       }
-      worst(EXIT_PROBLEMS);
+      fflush(stdout);
     }
-    fflush(stdout);
+    if (s > status) status = s;
   }
   return status;
+}
+
+int convert(std::vector<char*>& args) {
+  char* file = nullptr;
+  std::string to;
+  const char* out = nullptr;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string a = args[i];
+    if (a == "--to" && i + 1 < args.size()) {
+      to = args[++i];
+    } else if (a == "-o" && i + 1 < args.size()) {
+      out = args[++i];
+    } else if (file == nullptr && a[0] != '-') {
+      file = args[i];
+    } else {
+      fprintf(stderr, "xrq5xml convert: unexpected argument '%s' (try xrq5xml --help)\n",
+              a.c_str());
+      return EXIT_USAGE;
+    }
+  }
+  if (file == nullptr || to.empty()) {
+    fprintf(stderr, "xrq5xml convert: usage: xrq5xml convert FILE --to FORM [-o OUT]\n");
+    return EXIT_USAGE;
+  }
+  int status = EXIT_CLEAN;
+  const doc_kind* k = kind_of("convert", file, &status);
+  if (k == nullptr) return status;
+  const std::string forms = k->forms ? k->forms : "";
+  const std::string padded = "|" + forms + "|";
+  if (k->convert == nullptr || padded.find("|" + to + "|") == std::string::npos) {
+    fprintf(stderr, "xrq5xml convert: %s cannot be converted to '%s'%s%s\n", k->name, to.c_str(),
+            forms.empty() ? "" : "; forms: ", forms.c_str());
+    return EXIT_USAGE;
+  }
+  return k->convert(file, to, out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fputs(usage_text, stderr);
+    fputs(usage_text().c_str(), stderr);
     return EXIT_USAGE;
   }
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
-    fputs(usage_text, stdout);
+    fputs(usage_text().c_str(), stdout);
     return EXIT_CLEAN;
   }
   if (command == "--version") {
     printf("xrq5xml %s\n", XRQ5_VERSION);
     return EXIT_CLEAN;
   }
+  std::vector<char*> args(argv + 2, argv + argc);
+  if (command == "convert") return convert(args);
   if (command != "show" && command != "check") {
     fprintf(stderr, "xrq5xml: unknown command '%s' (try xrq5xml --help)\n", command.c_str());
     return EXIT_USAGE;
   }
-  std::vector<char*> files(argv + 2, argv + argc);
-  if (files.empty()) {
+  if (args.empty()) {
     fprintf(stderr, "xrq5xml %s: no file given (try xrq5xml --help)\n", command.c_str());
     return EXIT_USAGE;
   }
-  return run(command.c_str(), command == "show", files);
+  return show_or_check(command.c_str(), command == "show", args);
 }

@@ -1,0 +1,34 @@
+// The kinds of document that xrq5xml knows, by root element, and what it can do with
+// each: read (and print), and convert to other forms.
+#ifndef XRQ5_TOOL_KINDS_H
+#define XRQ5_TOOL_KINDS_H
+
+#include <string>
+
+// Exit status of the tool; the worst of all files wins.
+enum {
+  EXIT_CLEAN = 0,      // every document read (and written) without a warning or error
+  EXIT_PROBLEMS = 1,   // a document drew warnings or errors, or could not be written
+  EXIT_USAGE = 2,      // bad command line
+  EXIT_UNREADABLE = 3  // a file could not be opened, or its kind is unknown
+};
+
+struct doc_kind {
+  const char* root;
+  const char* name;
+  // Reads `file`, printing it with the library's printer when `print`; the reader's
+  // own result (0 when clean).
+  int (*read)(char* file, bool print);
+  // The forms `convert` takes, "a|b|c", or null when the kind has none.
+  const char* forms;
+  // Rewrites `file` in form `to` into `out` (null: standard output); an exit status.
+  int (*convert)(char* file, const std::string& to, const char* out);
+};
+
+// The kind whose root element is `root`, or null.
+const doc_kind* find_kind(const std::string& root);
+
+// One line per kind for the help text.
+std::string kinds_help();
+
+#endif  // XRQ5_TOOL_KINDS_H
