@@ -122,6 +122,15 @@ TEST(xrq5xml, convert_channel_descriptions) {
   EXPECT_NE(text.out.find("TEMP.HALL2.AIR\t1\tUNKNOWN\n"), std::string::npos) << text.out;
 }
 
+TEST(xrq5xml, registry_lists_every_row) {
+  const result r = tool("registry");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("  0  MIN : minimum value  in a spectrum/image"), std::string::npos);
+  EXPECT_NE(r.out.find(" 31  FUNC31 : undefined\n"), std::string::npos);
+  EXPECT_NE(r.out.find(" 10  TRUE : always TRUE\n"), std::string::npos);
+  EXPECT_NE(r.out.find(" 31  OP31 : undefined\n"), std::string::npos);
+}
+
 TEST(xrq5xml, help_and_version) {
   const result help = tool("--help");
   EXPECT_EQ(help.status, 0);

@@ -14,6 +14,7 @@
 
 #include "SAX_File_Parser.h"
 #include "kinds.h"
+#include "user_case_trigger.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ std::string usage_text() {
          "  check FILE...                   read each document, report whether it is clean\n"
          "  convert FILE --to FORM [-o OUT] rewrite a document in another form (to standard\n"
          "                                  output without -o)\n"
+         "  registry                        list the trigger functions and operations\n"
          "  --help                          this text\n"
          "  --version                       the version of the tool and libraries\n"
          "\n"
@@ -184,6 +186,17 @@ int convert(std::vector<char*>& args) {
   return k->convert(file, to, out);
 }
 
+// The trigger registries as this process has them: index, name and help text.
+int registry() {
+  printf("Functions:\n");
+  for (int i = 0; i < 32; ++i)
+    printf("%3d  %s\n", i, xrq5_get_function_help(i));
+  printf("\nOperations:\n");
+  for (int i = 0; i < 32; ++i)
+    printf("%3d  %s\n", i, xrq5_get_operation_help(i));
+  return EXIT_CLEAN;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -202,6 +215,7 @@ int main(int argc, char** argv) {
   }
   std::vector<char*> args(argv + 2, argv + argc);
   if (command == "convert") return convert(args);
+  if (command == "registry") return registry();
   if (command != "show" && command != "check") {
     fprintf(stderr, "xrq5xml: unknown command '%s' (try xrq5xml --help)\n", command.c_str());
     return EXIT_USAGE;
