@@ -2,14 +2,21 @@
 
 #include <climits>
 #include <cmath>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
+#include <unistd.h>
+
+#include "attr_tags_functions.h"
 #include "event_util.h"
+#include "parse_chan_descr.h"
+#include "xrq5_reader.h"
 
 namespace {
 
@@ -468,4 +475,365 @@ int xrq5_is_trigger_on(xrq5_serv_block_subhead_2010* data, xrq5_user_case_trigge
   if (f == nullptr || f(data, usert) || usert->fresult == nullptr) return 0;
   const pt2Op op = poperations[usert->operation];
   return op != nullptr && op(*usert->fresult, usert->low, usert->upper, usert->bitmask) ? 1 : 0;
+}
+
+// ---- trigger lists in XML -----------------------------------------------------------
+
+namespace {
+
+const char* const trig_tags[] = {"XRQ5USERTRIGGERLIST", "USERTRIGGER", "Chan", "Function",
+                                 "Operation", "LowLimit", "UpperLimit", "BitMask", "Creation",
+                                 "Description", "PreMode", "Group", "PostMode"};
+
+// Names of fparam element r, tried left to right (null entries never match).
+const char* const tags_aliasses[16][5] = {
+    {"param0", "start", "x0", "position", nullptr},
+    {"param1", "end", "y0", nullptr, nullptr},
+    {"param2", "incr", "halfwidthX", "a", nullptr},
+    {"param3", "halfwidthY", "b", nullptr, nullptr},
+    {"param4", "form", nullptr, nullptr, nullptr},
+    {"param5", nullptr, nullptr, nullptr, nullptr},
+    {"param6", nullptr, nullptr, nullptr, nullptr},
+    {"param7", nullptr, nullptr, nullptr, nullptr},
+    {"param8", nullptr, nullptr, nullptr, nullptr},
+    {"param9", nullptr, nullptr, nullptr, nullptr},
+    {"param10", nullptr, nullptr, nullptr, nullptr},
+    {"param11", nullptr, nullptr, nullptr, nullptr},
+    {"param12", nullptr, nullptr, nullptr, nullptr},
+    {"param13", nullptr, nullptr, nullptr, nullptr},
+    {"param14", nullptr, nullptr, nullptr, nullptr},
+    {"param15", nullptr, nullptr, nullptr, nullptr},
+};
+
+// Number conversions that leave the field as it is when the text holds no number.
+void read_int(const char* text, int* field) {
+  if (text == nullptr) return;
+  char* end = nullptr;
+  const long v = strtol(text, &end, 10);
+  if (end == text) return;
+  *field = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
+
+void read_float(const char* text, float* field) {
+  if (text == nullptr) return;
+  char* end = nullptr;
+  const float v = strtof(text, &end);
+  if (end != text) *field = v;
+}
+
+template <size_t N>
+void read_text(const char* text, char (&field)[N]) {
+  if (text == nullptr) return;
+  const size_t n = strnlen(text, N - 1);
+  memcpy(field, text, n);
+  memset(field + n, 0, N - n);
+}
+
+// One read of a trigger list into a list of records.
+template <class Parser>
+class trigger_reader {
+ public:
+  explicit trigger_reader(std::vector<xrq5_user_case_trigger*>* list) : list_(list) {}
+  ~trigger_reader() { XRQ5_FREE_USER(ent_); }
+
+  static bool is_root(const char* tag) {
+    if (tag != nullptr && strcmp(tag, trig_tags[USER_TRIG_ROOT]) == 0) return true;
+    std::cerr << "WRONG root tag: '" << (tag ? tag : "") << "' must be '"
+              << trig_tags[USER_TRIG_ROOT] << "'\n";
+    return false;
+  }
+
+  void step(const char* tag, Parser& p) {
+    if (tag == nullptr || failed_) return;
+    if (strcmp(tag, trig_tags[USER_TRIG_TRIGGER]) == 0) {
+      // <USERTRIGGER></USERTRIGGER> arrives in two steps of one element: one record.
+      const unsigned int element = p.get_element_counter();
+      if (element != trigger_element_) new_record();
+      trigger_element_ = element;
+      return;
+    }
+    if (ent_ == nullptr) return;  // before the first USERTRIGGER
+    auto attr = [&p](const char* name) {
+      char* value = nullptr;
+      return p.get_attr(const_cast<char*>(name), &value) == 0 ? value : nullptr;
+    };
+    xrq5_user_case_trigger& t = *ent_;
+    if (strcmp(tag, trig_tags[USER_TRIG_CHANNEL]) == 0) {
+      read_text(attr("name"), t.channel);
+      read_int(attr("subchan"), &t.subchannel);
+    } else if (strcmp(tag, trig_tags[USER_TRIG_DESCR]) == 0) {
+      read_text(attr("text"), t.description);
+    } else if (strcmp(tag, trig_tags[USER_TRIG_GROUP]) == 0) {
+      read_text(attr("name"), t.group);
+    } else if (strcmp(tag, trig_tags[USER_TRIG_PREMODE]) == 0) {
+      read_int(attr("events"), &t.pre_mode);
+    } else if (strcmp(tag, trig_tags[USER_TRIG_FUNC]) == 0) {
+      for (int r = 0; r < 16; ++r) {
+        for (const char* alias : tags_aliasses[r]) {
+          const char* v = alias ? attr(alias) : nullptr;
+          if (v != nullptr) {
+            read_float(v, &t.fparam[r]);
+            break;
+          }
+        }
+      }
+      const char* name = attr("name");
+      const int f = name ? xrq5_get_function_index(const_cast<char*>(name)) : -1;
+      if (f >= 0) t.function = f;
+    } else if (strcmp(tag, trig_tags[USER_TRIG_OP]) == 0) {
+      const char* name = attr("name");
+      const int o = name ? xrq5_get_operation_index(const_cast<char*>(name)) : -1;
+      if (o >= 0) t.operation = o;
+    } else if (strcmp(tag, trig_tags[USER_TRIG_LL]) == 0) {
+      read_float(attr("value"), &t.low);
+    } else if (strcmp(tag, trig_tags[USER_TRIG_UL]) == 0) {
+      read_float(attr("value"), &t.upper);
+    } else if (strcmp(tag, trig_tags[USER_TRIG_BIT_MASK]) == 0) {
+      const char* v = attr("mask");
+      u_int mask;
+      if (v != nullptr && sscanf(v, "0x%X", &mask) == 1) t.bitmask = mask;
+    } else if (strcmp(tag, trig_tags[USER_TRIG_POSTMODE]) == 0) {
+      read_int(attr("events"), &t.post_mode);
+    }
+  }
+
+  // After the last step: the record under construction joins the list.
+  void finish() { append(); }
+
+  bool failed() const { return failed_; }
+
+ private:
+  void append() {
+    if (ent_ == nullptr) return;
+    list_->push_back(ent_);
+    ent_ = nullptr;
+  }
+
+  void new_record() {
+    append();
+    ent_ = static_cast<xrq5_user_case_trigger*>(calloc(1, sizeof(xrq5_user_case_trigger)));
+    if (ent_ == nullptr) {
+      printf("Failed to allocate memory for xrq5_user_case_trigger\n");
+      failed_ = true;
+      return;
+    }
+    ent_->function = 2;  // MEAN
+    ent_->time = time(nullptr);
+  }
+
+  std::vector<xrq5_user_case_trigger*>* list_;
+  xrq5_user_case_trigger* ent_ = nullptr;
+  unsigned int trigger_element_ = 0;
+  bool failed_ = false;
+};
+
+template <class Parser>
+bool read_trigger_list(char* source, std::vector<xrq5_user_case_trigger*>* list) {
+  if (source == nullptr || list == nullptr) return true;
+  trigger_reader<Parser> reader(list);
+  const xrq5_read::outcome r = xrq5_read::read<Parser>(
+      source, trigger_reader<Parser>::is_root,
+      [&reader](char* tag, char*, Parser& p) { reader.step(tag, p); });
+  reader.finish();
+  return r.at != xrq5_read::read_done || r.errors != 0 || reader.failed();
+}
+
+// The XML group of one trigger.
+void trigger_xml(std::string& body, const xrq5_user_case_trigger& t) {
+  std::vector<char*> names, values;
+  auto attr = [&names, &values](const char* name, const char* value) {
+    names.push_back(const_cast<char*>(name));
+    values.push_back(const_cast<char*>(value));
+  };
+  auto element = [&body, &names, &values](int tag) {
+    START_TAG_ATTRN(body, trig_tags[tag], &names, &values);
+    names.clear();
+    values.clear();
+  };
+  char num[64];
+  START_TAGN(body, trig_tags[USER_TRIG_TRIGGER]);
+  const std::string channel(t.channel, strnlen(t.channel, sizeof t.channel));
+  attr("name", channel.c_str());
+  snprintf(num, sizeof num, "%d", t.subchannel);
+  attr("subchan", num);
+  element(USER_TRIG_CHANNEL);
+  attr("name", xrq5_get_function_string(t.function));
+  static const char* const params[16] = {"param0",  "param1",  "param2",  "param3",
+                                         "param4",  "param5",  "param6",  "param7",
+                                         "param8",  "param9",  "param10", "param11",
+                                         "param12", "param13", "param14", "param15"};
+  std::string param_text[16];
+  for (int k = 0; k < 16; ++k) {
+    param_text[k] = std::to_string(t.fparam[k]);  // "%f"
+    attr(params[k], param_text[k].c_str());
+  }
+  element(USER_TRIG_FUNC);
+  attr("name", xrq5_get_operation_string(t.operation));
+  element(USER_TRIG_OP);
+  std::string low = std::to_string(t.low), upper = std::to_string(t.upper);  // "%f"
+  attr("value", low.c_str());
+  element(USER_TRIG_LL);
+  attr("value", upper.c_str());
+  element(USER_TRIG_UL);
+  snprintf(num, sizeof num, "0x%X", t.bitmask);
+  attr("mask", num);
+  element(USER_TRIG_BIT_MASK);
+  snprintf(num, sizeof num, "%u", static_cast<unsigned int>(t.time));
+  attr("time", num);
+  element(USER_TRIG_TIME);
+  const std::string description(t.description, strnlen(t.description, sizeof t.description));
+  attr("text", description.c_str());
+  element(USER_TRIG_DESCR);
+  snprintf(num, sizeof num, "%u", static_cast<unsigned int>(t.pre_mode));
+  attr("events", num);
+  element(USER_TRIG_PREMODE);
+  snprintf(num, sizeof num, "%d", t.post_mode);
+  attr("events", num);
+  element(USER_TRIG_POSTMODE);
+  const std::string group(t.group, strnlen(t.group, sizeof t.group));
+  attr("name", group.c_str());
+  element(USER_TRIG_GROUP);
+  END_TAGN(body, trig_tags[USER_TRIG_TRIGGER]);
+}
+
+void trigger_screen(int i, const xrq5_user_case_trigger& t) {
+  char k_text[64];
+  std::cout << "-------------- " << i << " -----------------" << std::endl;
+  std::cout << " Channel: " << std::string(t.channel, strnlen(t.channel, sizeof t.channel))
+            << "\tsubchannel: " << t.subchannel << std::endl;
+  std::cout << " Function: " << xrq5_get_function_string(t.function) << std::endl;
+  std::cout << " Parameters: " << std::endl;
+  for (int k = 0; k < 16; ++k) {
+    snprintf(k_text, sizeof k_text, "[%d]:%f\t", k, static_cast<double>(t.fparam[k]));
+    std::cout << k_text;
+  }
+  std::cout << std::endl;
+  std::cout << " Operation: " << xrq5_get_operation_string(t.operation) << std::endl;
+  std::cout << " Limits: " << std::endl;
+  std::cout << " Low: " << t.low << "\t" << "Upper: " << t.upper << std::endl;
+  snprintf(k_text, sizeof k_text, "BitMask: 0x%X\n", t.bitmask);
+  std::cout << k_text;
+}
+
+void trigger_text(FILE* f, const xrq5_user_case_trigger& t) {
+  fprintf(f, "%.*s\t%d\t%s\n", static_cast<int>(strnlen(t.channel, sizeof t.channel)),
+          t.channel, t.subchannel, xrq5_get_function_string(t.function));
+  for (int k = 0; k < 16; ++k) fprintf(f, "[%d]:%f\t", k, static_cast<double>(t.fparam[k]));
+  fprintf(f, "\n%s\n", xrq5_get_operation_string(t.operation));
+  fprintf(f, "%f\t%f\t0x%X\n", static_cast<double>(t.low), static_cast<double>(t.upper),
+          t.bitmask);
+}
+
+bool write_whole(int fd, const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parse_trigger_list_read(char* xml, std::vector<xrq5_user_case_trigger*>* list) {
+  return read_trigger_list<SAX_Memory_Parser>(xml, list);
+}
+
+bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_trigger*>* list) {
+  return read_trigger_list<SAX_File_Parser>(file, list);
+}
+
+int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* file_name, int mode,
+                           int fd, std::string* xml_str) {
+  if (list == nullptr) {
+    printf("dump_user_trigger_list() invalid argument: '\n");
+    return USER_TRIG_FAILED;
+  }
+  FILE* f = nullptr;
+  if (file_name != nullptr && file_name[0] != '\0') {
+    f = fopen(file_name, "w");
+    if (f == nullptr) {
+      printf("dump_user_trigger_list() failed to open file: '%s'\n", file_name);
+      fflush(stdout);
+      perror("fopen");
+      return USER_TRIG_OPEN_FAILED;
+    }
+    printf("dump_user_trigger_list()  file: '%s' has been created\n", file_name);
+  }
+  std::string body;
+  START_TAGN(body, trig_tags[USER_TRIG_ROOT]);
+  add_iso_date(body);
+  const bool screen = f == nullptr && xml_str == nullptr && fd == -1;
+  const bool xml = mode == USER_TRIG_DUMP_XML_FILE || mode == USER_TRIG_DUMP_XML_STRING;
+  int i = 0;
+  for (const xrq5_user_case_trigger* t : *list) {
+    ++i;
+    if (screen)
+      trigger_screen(i, *t);
+    else if (mode == USER_TRIG_DUMP_TXT_FILE && f != nullptr)
+      trigger_text(f, *t);
+    else if (xml)
+      trigger_xml(body, *t);
+  }
+  std::cout.flush();
+  int result = 0;
+  if (xml) {
+    END_TAGN(body, trig_tags[USER_TRIG_ROOT]);
+    std::string doc;
+    set_xml_header(doc);
+    doc += body;
+    if (mode == USER_TRIG_DUMP_XML_FILE) {
+      if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
+      if (fd != -1 && !write_whole(fd, doc)) {
+        printf("dump_user_trigger_list()  write failed\n");
+        result = USER_TRIG_FAILED;
+      }
+    } else if (xml_str != nullptr) {
+      *xml_str = doc;
+    }
+  }
+  if (f != nullptr) {
+    // A full disk often shows only when the buffer is flushed at the close.
+    const bool write_error = ferror(f) != 0;
+    const bool close_error = fclose(f) != 0;
+    if (write_error || close_error) {
+      printf("dump_user_trigger_list() failed to write file: '%s'\n", file_name);
+      fflush(stdout);
+      perror(close_error ? "fclose" : "fwrite");
+      return USER_TRIG_FAILED;
+    }
+    if (result == 0) printf("dump_user_trigger_list()  file: '%s' has been closed\n", file_name);
+  }
+  return result;
+}
+
+int dump_user_triggers(char* xml, char* file_name, int mode, int fd) {
+  std::vector<xrq5_user_case_trigger*> list;
+  int r;
+  if (parse_trigger_list_read(xml, &list)) {
+    printf("Failed to parse USER TRIGGER list\n");
+    r = USER_TRIG_READ_FAILED;
+  } else {
+    r = dump_user_trigger_list(&list, file_name, mode, fd, nullptr);
+  }
+  for (xrq5_user_case_trigger* t : list) XRQ5_FREE_USER(t);
+  return r;
+}
+
+int get_user_trigger_empty_header(std::string* xml_str) {
+  if (xml_str == nullptr) {
+    printf("get_user_trigger_empty_header() invalid argument: '\n");
+    return USER_TRIG_FAILED;
+  }
+  std::string body;
+  START_TAGN(body, trig_tags[USER_TRIG_ROOT]);
+  add_iso_date(body);
+  END_TAGN(body, trig_tags[USER_TRIG_ROOT]);
+  set_xml_header(*xml_str);
+  *xml_str += body;
+  return 0;
 }

@@ -10,6 +10,8 @@
 #include <sys/types.h>
 
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "event.h"
 
@@ -88,5 +90,94 @@ void xrq5_user_trigger_set_ext_env_dictionary(char* ptr);
 // does not or its function gave no result, -1 for a null argument or a function or
 // operation outside 0..31. Allocates only the record's result cells, once.
 int xrq5_is_trigger_on(xrq5_serv_block_subhead_2010* data, xrq5_user_case_trigger* usert);
+
+// ---- trigger lists in XML -----------------------------------------------------------
+//
+// <?xml version="1.0" encoding="ISO-8859-1" ?>
+// <XRQ5USERTRIGGERLIST>
+// <isodate>2026-12-01T10:00:00</isodate>            (after a tab)
+// <USERTRIGGER>
+// <Chan name="TOROID.INJ" subchan="0"/>
+// <Function name="MEAN" param0="0.000000" ... param15="0.000000"/>
+// <Operation name="GT"/>
+// <LowLimit value="0.000000"/>
+// <UpperLimit value="1.500000"/>
+// <BitMask mask="0x0"/>
+// <Creation time="1764583200"/>
+// <Description text="charge too high"/>
+// <PreMode events="0"/>
+// <PostMode events="0"/>
+// <Group name="injector"/>
+// </USERTRIGGER>
+// </XRQ5USERTRIGGERLIST>
+//
+// Only attributes carry data; nothing is escaped. Readers take the parameters of
+// Function also under the aliases start, x0, position (0), end, y0 (1), incr,
+// halfwidthX, a (2), halfwidthY, b (3), form (4), param0 .. param15 first; look names
+// up case-sensitively in the registries; take BitMask only written as "0x%X"; and give
+// each record the time of reading (Creation is not read). A read record starts zeroed
+// with function MEAN (2) and operation GT (0).
+
+// Elements of the document, in the order of this enumeration.
+enum {
+  USER_TRIG_ROOT = 0,   // XRQ5USERTRIGGERLIST
+  USER_TRIG_TRIGGER,    // USERTRIGGER
+  USER_TRIG_CHANNEL,    // Chan
+  USER_TRIG_FUNC,       // Function
+  USER_TRIG_OP,         // Operation
+  USER_TRIG_LL,         // LowLimit
+  USER_TRIG_UL,         // UpperLimit
+  USER_TRIG_BIT_MASK,   // BitMask
+  USER_TRIG_TIME,       // Creation
+  USER_TRIG_DESCR,      // Description
+  USER_TRIG_PREMODE,    // PreMode
+  USER_TRIG_GROUP,      // Group
+  USER_TRIG_POSTMODE,   // PostMode
+  USER_TRIG_VALID       // no element
+};
+
+// Output modes of the list writer.
+enum {
+  USER_TRIG_DUMP_TO_SCREEN = 0,
+  USER_TRIG_DUMP_TXT_FILE = 1,
+  USER_TRIG_DUMP_XML_FILE = 2,
+  USER_TRIG_DUMP_XML_STRING = 3
+};
+
+// Result codes of the writers, besides 0 for success.
+enum {
+  USER_TRIG_OPEN_FAILED = 1,   // the file could not be opened
+  USER_TRIG_FAILED = 2,        // null argument, or writing the descriptor or file failed
+  USER_TRIG_READ_FAILED = 3    // dump_user_triggers: the text could not be read
+};
+
+// Appends the triggers of the NUL-terminated XML text `xml` to `list` (never cleared).
+// False on success; true when the parser cannot start, the root is not
+// XRQ5USERTRIGGERLIST ("WRONG root tag: ..." on standard error), a record cannot be
+// allocated, or the parser counted any warning or error. Records read before a
+// failure stay in the list; the caller frees them with XRQ5_FREE_USER.
+bool parse_trigger_list_read(char* xml, std::vector<xrq5_user_case_trigger*>* list);
+
+// The same for the file `file`.
+bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_trigger*>* list);
+
+// Writes `list` to the targets given: a file created under file_name (null or empty:
+// none; "... has been created" and "... has been closed" on standard output), the
+// descriptor fd (-1: none), the string *xml_str (replaced). With no target at all the
+// list is printed on the screen, whatever the mode; otherwise mode 1 writes text lines
+// to the file, mode 2 the XML document to the file and the descriptor, mode 3 the XML
+// document into *xml_str. Result: 0, USER_TRIG_OPEN_FAILED, or USER_TRIG_FAILED for a
+// null list and when writing the descriptor or the file failed (with a message).
+int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* file_name, int mode,
+                           int fd, std::string* xml_str);
+
+// Reads `xml` and writes the list with dump_user_trigger_list (no string).
+// USER_TRIG_READ_FAILED ("Failed to parse USER TRIGGER list") when it cannot be read;
+// else the writer's result. The records are freed either way.
+int dump_user_triggers(char* xml, char* file_name, int mode, int fd);
+
+// An empty trigger list document (declaration, root, date line) in *xml_str: 0, or
+// USER_TRIG_FAILED for null.
+int get_user_trigger_empty_header(std::string* xml_str);
 
 #endif  // XRQ5_USER_CASE_TRIGGER_H

@@ -122,6 +122,47 @@ TEST(xrq5xml, convert_channel_descriptions) {
   EXPECT_NE(text.out.find("TEMP.HALL2.AIR\t1\tUNKNOWN\n"), std::string::npos) << text.out;
 }
 
+// The main job: the example trigger list on the example events.
+TEST(xrq5xml, eval_on_the_example_events) {
+  const result r = tool("eval " + examples + "/triggers.xml " + examples + "/events.xrq5ev");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("summary: 6 events, 7 triggers, 31 evaluations, 9 fires\n"),
+            std::string::npos)
+      << r.out;
+  const char* expected[] = {
+      "[0] LINAC/TOROID/INJ.1/CHARGE.TD MEAN GT (bunch charge too high): fired in 2, channel "
+      "missing in 0",
+      "[1] LINAC/TOROID/INJ.1/CHARGE.TD DIFFMEAN GT (charge jumped up): fired in 2",
+      "[2] LINAC/TOROID/INJ.1/CHARGE.TD P2P GT (uneven pulse): fired in 0",
+      "[3] BPM.ARC1.1 VALUE OUTSIDE (orbit off in x): fired in 2",
+      "[4] LINAC/VAC/PUMP.7/PRESSURE MEAN GT (vacuum burst): fired in 1, channel missing in 3",
+      "[5] LINAC/RF/GUN/INTERLOCK VALUE AND (door interlock open): fired in 2, channel missing in 3",
+      "[6] LINAC/CAM/SCREEN.3/IMAGE MAX GT (screen saturated (images give no result)): fired in "
+      "0, channel missing in 5"};
+  for (const char* line : expected) EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  EXPECT_NE(r.out.find("event 3 (number 1003, NORMAL, time 1764583203.250000): 2 fired\n"
+                       "  [4] LINAC/VAC/PUMP.7/PRESSURE MEAN GT (vacuum burst)  result 8e-09\n"),
+            std::string::npos);
+
+  temp_dir d;
+  const std::string junk = d.write("junk.ev", "not events");
+  const result bad = tool("eval " + examples + "/triggers.xml " + junk);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("is not a recorded-event file"), std::string::npos) << bad.err;
+  const result usage = tool("eval " + examples + "/triggers.xml");
+  EXPECT_EQ(usage.status, 2);
+}
+
+TEST(xrq5xml, convert_trigger_lists) {
+  const result text = tool("convert " + examples + "/triggers.xml --to text");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out.rfind("LINAC/TOROID/INJ.1/CHARGE.TD\t0\tMEAN\n[0]:0.000000\t", 0), 0u)
+      << text.out;
+  const result xml = tool("convert " + examples + "/triggers.xml --to xml");
+  EXPECT_EQ(xml.status, 0) << xml.err;
+  EXPECT_NE(xml.out.find("<BitMask mask=\"0x4\"/>"), std::string::npos);
+}
+
 TEST(xrq5xml, registry_lists_every_row) {
   const result r = tool("registry");
   EXPECT_EQ(r.status, 0);

@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <vector>
 
+#include <fcntl.h>
+
 #include "parse_chan_descr.h"
 #include "parse_ev_list.h"
+#include "user_case_trigger.h"
 
 namespace {
 
@@ -39,6 +42,38 @@ bool copy_to_stdout(const char* path) {
   return ok && fflush(stdout) == 0;
 }
 
+// A temporary file that a text listing is written to before it is copied out.
+struct temp_file {
+  temp_file() {
+    const int fd = mkstemp(path);
+    ok = fd >= 0;
+    if (ok) close(fd);
+  }
+  ~temp_file() {
+    if (ok) remove(path);
+  }
+  char path[32] = "/tmp/xrq5xml-XXXXXX";
+  bool ok;
+};
+
+// Standard output goes to /dev/null meanwhile (the writers' progress lines about a
+// temporary file mean nothing to the reader of a listing).
+struct quiet_stdout {
+  quiet_stdout() {
+    fflush(stdout);
+    saved = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    close(null);
+  }
+  ~quiet_stdout() {
+    fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+  }
+  int saved;
+};
+
 // The XML forms are converted without shift, so that type numbers stay numbers; the
 // text listings with it, so that they can name the types.
 int convert_chan_descr(char* file, const std::string& to, const char* out) {
@@ -55,29 +90,58 @@ int convert_chan_descr(char* file, const std::string& to, const char* out) {
   const int format = to == "var" ? VESK_FORMAT : XRQ5_FORMAT;
   std::string target = out ? out : "";
   int fd = -1;
-  char temp[] = "/tmp/xrq5xml-XXXXXX";
-  if (target.empty() && xml) {
+  temp_file temp;
+  if (target.empty() && xml)
     fd = STDOUT_FILENO;
-  } else if (target.empty()) {
-    // The text listings go to files only: write one, then copy it out.
-    const int t = mkstemp(temp);
-    if (t < 0) {
-      perror("xrq5xml convert: mkstemp");
-      clean_chan_desr_list(&list);
-      return EXIT_PROBLEMS;
-    }
-    close(t);
-    target = temp;
-  }
+  else if (target.empty())
+    target = temp.path;  // the text listings go to files only: write one, copy it out
   fflush(stdout);
-  int w = dump_chan_desr(&list, target.empty() ? nullptr : &target[0], mode, format, fd, nullptr,
-                         nullptr);
+  int w = dump_chan_desr(&list, &target[0], mode, format, fd, nullptr, nullptr);
   clean_chan_desr_list(&list);
-  if (target == temp) {
-    if (w == 0 && !copy_to_stdout(temp)) w = 1;
-    remove(temp);
+  if (target == temp.path && w == 0 && !copy_to_stdout(temp.path)) w = 1;
+  fflush(stdout);
+  return w == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
+}
+
+void free_triggers(std::vector<xrq5_user_case_trigger*>& list) {
+  for (xrq5_user_case_trigger* t : list) XRQ5_FREE_USER(t);
+  list.clear();
+}
+
+int read_triggers(char* file, bool print) {
+  std::vector<xrq5_user_case_trigger*> list;
+  const bool failed = parse_trigger_list_readf(file, &list);
+  if (print) dump_user_trigger_list(&list, nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
+  fflush(stdout);
+  free_triggers(list);
+  return failed ? 1 : 0;
+}
+
+int convert_triggers(char* file, const std::string& to, const char* out) {
+  std::vector<xrq5_user_case_trigger*> list;
+  if (parse_trigger_list_readf(file, &list)) {
+    free_triggers(list);
+    fprintf(stderr, "xrq5xml convert: '%s' did not read cleanly; nothing written\n", file);
+    return EXIT_PROBLEMS;
+  }
+  int w;
+  if (to == "xml") {
+    fflush(stdout);
+    w = dump_user_trigger_list(&list, const_cast<char*>(out), USER_TRIG_DUMP_XML_FILE,
+                               out ? -1 : STDOUT_FILENO, nullptr);
+  } else if (out != nullptr) {
+    w = dump_user_trigger_list(&list, const_cast<char*>(out), USER_TRIG_DUMP_TXT_FILE, -1, nullptr);
+  } else {
+    temp_file temp;
+    {
+      quiet_stdout quiet;
+      w = temp.ok ? dump_user_trigger_list(&list, temp.path, USER_TRIG_DUMP_TXT_FILE, -1, nullptr)
+                  : 1;
+    }
+    if (w == 0 && !copy_to_stdout(temp.path)) w = 1;
   }
   fflush(stdout);
+  free_triggers(list);
   return w == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
 }
 
@@ -87,6 +151,7 @@ const doc_kind kinds[] = {
      convert_chan_descr},
     {"DAQvariables", "channel descriptions, variable form", read_chan_descr, "tag|var|text|short",
      convert_chan_descr},
+    {"XRQ5USERTRIGGERLIST", "trigger list", read_triggers, "xml|text", convert_triggers},
 };
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "SAX_File_Parser.h"
+#include "eval.h"
 #include "kinds.h"
 #include "user_case_trigger.h"
 
@@ -26,6 +27,9 @@ std::string usage_text() {
          "  check FILE...                   read each document, report whether it is clean\n"
          "  convert FILE --to FORM [-o OUT] rewrite a document in another form (to standard\n"
          "                                  output without -o)\n"
+         "  eval TRIGGERS EVENTS            evaluate a trigger list on a recorded-event file\n"
+         "                                  (the layout of event_builder.h); prints the\n"
+         "                                  triggers that fired per event and a summary\n"
          "  registry                        list the trigger functions and operations\n"
          "  --help                          this text\n"
          "  --version                       the version of the tool and libraries\n"
@@ -216,6 +220,7 @@ int main(int argc, char** argv) {
   std::vector<char*> args(argv + 2, argv + argc);
   if (command == "convert") return convert(args);
   if (command == "registry") return registry();
+  if (command == "eval") return eval_command(args);
   if (command != "show" && command != "check") {
     fprintf(stderr, "xrq5xml: unknown command '%s' (try xrq5xml --help)\n", command.c_str());
     return EXIT_USAGE;

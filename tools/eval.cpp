@@ -1,0 +1,152 @@
+// xrq5xml eval: every trigger of a list against the block of its channel in every
+// event of a recorded-event file, as a DAQ process would evaluate them.
+#include "eval.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "event_builder.h"
+#include "event_util.h"
+#include "kinds.h"
+#include "user_case_trigger.h"
+
+namespace {
+
+bool same_name(const char* a, const char* b, size_t cap) { return strncmp(a, b, cap) == 0; }
+
+bool is_dictionary(const xrq5_serv_block_subhead_2010* b) {
+  return b->dtype == XRQ5_ENV_DICT_BLOCK_2010 || b->dtype == XRQ5_ENV_DICT_BLOCK;
+}
+
+// The block that holds the trigger's channel in one event: a block of that name, else
+// a slow block with an update record of that name or an environment record that the
+// dictionary resolves to it.
+xrq5_serv_block_subhead_2010* block_of(xrq5_evb_event& ev, xrq5_user_case_trigger* t,
+                                       char* dict) {
+  std::vector<xrq5_serv_block_subhead_2010*> slow;
+  size_t off = 0;
+  while (xrq5_serv_block_subhead_2010* b =
+             xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off)) {
+    if (same_name(b->chname, t->channel, sizeof b->chname)) return b;
+    if (get_data_structure_type(b->dtype) == XRQ5_DATA_SLOW) slow.push_back(b);
+  }
+  for (xrq5_serv_block_subhead_2010* b : slow) {
+    xrq5_upd_data_block_2010* upd = nullptr;
+    xrq5_env_data_block_2010* env = nullptr;
+    if (!find_upd_channel_2010(b, t, &upd) || !find_slow_channel_2010(b, dict, t, &env)) return b;
+  }
+  return nullptr;
+}
+
+std::string describe(int i, const xrq5_user_case_trigger& t) {
+  char text[600];
+  snprintf(text, sizeof text, "[%d] %.255s %s %s", i, t.channel,
+           xrq5_get_function_string(t.function), xrq5_get_operation_string(t.operation));
+  std::string s = text;
+  if (t.description[0]) s += std::string(" (") + std::string(t.description, strnlen(t.description, 256)) + ")";
+  return s;
+}
+
+struct tally {
+  int fired = 0;
+  int missing = 0;  // events without the channel
+  int invalid = 0;  // evaluations that returned -1
+};
+
+}  // namespace
+
+int eval_command(std::vector<char*>& args) {
+  std::vector<char*> files;
+  const char* env_dict = nullptr;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string a = args[i];
+    if (a == "--env-dict" && i + 1 < args.size()) {
+      env_dict = args[++i];
+    } else if (!a.empty() && a[0] == '-') {
+      fprintf(stderr, "xrq5xml eval: unexpected argument '%s' (try xrq5xml --help)\n", a.c_str());
+      return EXIT_USAGE;
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.size() != 2) {
+    fprintf(stderr, "xrq5xml eval: usage: xrq5xml eval TRIGGERS.xml EVENTS [--env-dict DICT.xml]\n");
+    return EXIT_USAGE;
+  }
+  if (env_dict != nullptr) {
+    fprintf(stderr,
+            "xrq5xml eval: --env-dict is not supported yet; a dictionary block recorded in "
+            "the events is used\n");
+    return EXIT_USAGE;
+  }
+
+  std::vector<xrq5_user_case_trigger*> triggers;
+  if (parse_trigger_list_readf(files[0], &triggers)) {
+    for (xrq5_user_case_trigger* t : triggers) XRQ5_FREE_USER(t);
+    fprintf(stderr, "xrq5xml eval: '%s' did not read cleanly as a trigger list\n", files[0]);
+    return EXIT_PROBLEMS;
+  }
+  std::vector<xrq5_evb_event> events;
+  std::string error;
+  const int r = xrq5_evb_read_file(files[1], &events, &error);
+  if (r != XRQ5_EVB_OK) {
+    for (xrq5_user_case_trigger* t : triggers) XRQ5_FREE_USER(t);
+    fprintf(stderr, "xrq5xml eval: %s\n", error.c_str());
+    return r == XRQ5_EVB_OPEN_FAILED ? EXIT_UNREADABLE : EXIT_PROBLEMS;
+  }
+
+  std::vector<tally> tallies(triggers.size());
+  char* dict = nullptr;
+  int evaluations = 0, fires = 0;
+  for (size_t e = 0; e < events.size(); ++e) {
+    xrq5_evb_event& ev = events[e];
+    // A dictionary recorded in an event serves it and the events after it.
+    size_t off = 0;
+    while (xrq5_serv_block_subhead_2010* b =
+               xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off))
+      if (is_dictionary(b)) dict = reinterpret_cast<char*>(b);
+    xrq5_user_trigger_set_ext_env_dictionary(dict);
+
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < triggers.size(); ++i) {
+      xrq5_user_case_trigger* t = triggers[i];
+      xrq5_serv_block_subhead_2010* b = block_of(ev, t, dict);
+      if (b == nullptr) {
+        tallies[i].missing++;
+        continue;
+      }
+      ++evaluations;
+      fflush(stdout);
+      const int on = xrq5_is_trigger_on(b, t);
+      if (on < 0) {
+        tallies[i].invalid++;
+        lines.push_back("  " + describe(static_cast<int>(i), *t) + "  invalid trigger");
+      } else if (on == 1) {
+        tallies[i].fired++;
+        ++fires;
+        char result[64];
+        snprintf(result, sizeof result, "  result %g", static_cast<double>(*t->fresult));
+        lines.push_back("  " + describe(static_cast<int>(i), *t) + result);
+      }
+    }
+    printf("event %zu (number %u, %s, time %u.%06u): %zu fired\n", e, ev.ev_number,
+           event_name_itoa(ev.ev_type), ev.time.timeup, ev.time.timelow,
+           lines.size());
+    for (const std::string& l : lines) printf("%s\n", l.c_str());
+  }
+  xrq5_user_trigger_set_ext_env_dictionary(nullptr);
+
+  printf("\nsummary: %zu events, %zu triggers, %d evaluations, %d fires\n", events.size(),
+         triggers.size(), evaluations, fires);
+  bool invalid = false;
+  for (size_t i = 0; i < triggers.size(); ++i) {
+    printf("  %s: fired in %d, channel missing in %d%s\n",
+           describe(static_cast<int>(i), *triggers[i]).c_str(), tallies[i].fired,
+           tallies[i].missing, tallies[i].invalid ? ", invalid" : "");
+    invalid = invalid || tallies[i].invalid != 0;
+  }
+  for (xrq5_user_case_trigger* t : triggers) XRQ5_FREE_USER(t);
+  return invalid ? EXIT_PROBLEMS : EXIT_CLEAN;
+}
