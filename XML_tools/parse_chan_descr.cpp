@@ -494,7 +494,7 @@ class xcd_reader {
   unsigned int bit_element_ = 0, dim_element_ = 0;  // element counts already acted on
   bit_descr* unnamed_bit_ = nullptr;
   // Property name to the first listed record of that name: find_chan_entry's answer.
-  xrq5_name_index<chan_descr_2010> index_;
+  xrq5_name_index<chan_descr_2010*> index_;
   bool indexed_ = false;
   int err_ = 0;
 };
@@ -985,13 +985,13 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
     if (format == XRQ5_FORMAT && f != nullptr) add_iso_date(doc);
   }
   // Parameters by DAQ name, the first usable entry of each name.
-  xrq5_name_index<dim_params> params;
+  xrq5_name_index<dim_params*> params;
   if (xml && format == XRQ5_FORMAT && dims != nullptr)
     for (dim_params* p : *dims)
       if (p != nullptr && p->name != nullptr && p->num != 0 && (p->params || p->iparams))
         params.insert(p->name, strlen(p->name), p);
 
-  xrq5_name_index<chan_descr_2010> written;  // the first record of a property wins
+  xrq5_name_index<chan_descr_2010*> written;  // the first record of a property wins
   written.reserve(list->size());
   xcd_writer writer(doc);
   const bool no_target = f == nullptr && sout == nullptr && fd == -1;
@@ -1008,7 +1008,8 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
       text_lines(f, *c);
     } else if (xml && format == XRQ5_FORMAT) {
       const std::string_view daq = daq_name_of(*c);
-      writer.tag_form(*c, params.find(daq.data(), daq.size()));
+      dim_params* const* p = params.find(daq.data(), daq.size());
+      writer.tag_form(*c, p ? *p : nullptr);
     } else if (xml) {
       writer.var_form(*c);
     }

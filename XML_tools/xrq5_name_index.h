@@ -1,5 +1,6 @@
-// Internal: a hash index from names to the first record filed under each name, for
-// the look-ups that a linear first-match scan would make quadratic. Not installed.
+// A hash index from names to the first value filed under each name, for the look-ups
+// that a linear first-match scan would make quadratic (used inside the libraries; public
+// because chan_selector holds some).
 //
 // Open addressing with linear probing in one array: a probe touches one slot, and the
 // name itself (which stays in the caller's record) only when the hashes agree.
@@ -11,19 +12,20 @@
 #include <utility>
 #include <vector>
 
-template <class T>
+// V is the value filed under a name: a record pointer or a list position.
+template <class V>
 class xrq5_name_index {
  public:
   // Files `value` under the name unless the name is there already. Returns the value
   // filed under the name and whether it is the new one. The name's bytes must stay
   // unchanged while the index lives.
-  std::pair<T*, bool> insert(const char* name, size_t len, T* value) {
+  std::pair<V, bool> insert(const char* name, size_t len, V value) {
     if (2 * (used_ + 1) > slots_.size()) grow();
     const uint64_t h = hash(name, len);
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       slot& s = slots_[i];
-      if (s.value == nullptr) {
-        s = slot{h, name, len, value};
+      if (!s.used) {
+        s = slot{h, name, len, value, true};
         ++used_;
         return {value, true};
       }
@@ -32,15 +34,17 @@ class xrq5_name_index {
   }
 
   // The value filed under the name, or null.
-  T* find(const char* name, size_t len) const {
+  const V* find(const char* name, size_t len) const {
     if (slots_.empty()) return nullptr;
     const uint64_t h = hash(name, len);
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       const slot& s = slots_[i];
-      if (s.value == nullptr) return nullptr;
-      if (s.hash == h && s.len == len && memcmp(s.name, name, len) == 0) return s.value;
+      if (!s.used) return nullptr;
+      if (s.hash == h && s.len == len && memcmp(s.name, name, len) == 0) return &s.value;
     }
   }
+
+  const V* find(const char* name) const { return find(name, strlen(name)); }
 
   size_t size() const { return used_; }
 
@@ -53,7 +57,8 @@ class xrq5_name_index {
     uint64_t hash;
     const char* name;
     size_t len;
-    T* value;  // null: the slot is free
+    V value;
+    bool used;
   };
 
   static uint64_t mix(uint64_t h) {
@@ -79,12 +84,12 @@ class xrq5_name_index {
   void grow() {
     std::vector<slot> old;
     old.swap(slots_);
-    slots_.assign(old.empty() ? 64 : 2 * old.size(), slot{0, nullptr, 0, nullptr});
+    slots_.assign(old.empty() ? 64 : 2 * old.size(), slot{0, nullptr, 0, V(), false});
     mask_ = slots_.size() - 1;
     for (const slot& s : old) {
-      if (s.value == nullptr) continue;
+      if (!s.used) continue;
       size_t i = s.hash & mask_;
-      while (slots_[i].value != nullptr) i = (i + 1) & mask_;
+      while (slots_[i].used) i = (i + 1) & mask_;
       slots_[i] = s;
     }
   }

@@ -163,6 +163,30 @@ TEST(xrq5xml, convert_trigger_lists) {
   EXPECT_NE(xml.out.find("<BitMask mask=\"0x4\"/>"), std::string::npos);
 }
 
+TEST(xrq5xml, select_answers_like_the_selector) {
+  const std::string tag = examples + "/xcd_tag.xml", var = examples + "/xcd_var.xml";
+  const result all = tool("select " + tag + " " + var);
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_NE(all.out.find("2 of 2 read cleanly; 6 descriptions held\n"), std::string::npos);
+  EXPECT_NE(all.out.find("LLRF.ACC1.PROBE.AMPL.ML: event types 0x100000 (LLRF_ML); data type "
+                         "0x0 (); slow no; ML yes; sub-channels 1\n"),
+            std::string::npos)
+      << all.out;
+  const result some = tool("select --xml " + tag + " --event 1 BPM.ARC1.1 LINAC/BPM/ARC1.1/XYQ");
+  EXPECT_EQ(some.status, 0) << some.err;
+  EXPECT_NE(some.out.find("BPM.ARC1.1: not wanted for NORMAL;"), std::string::npos) << some.out;
+  EXPECT_NE(some.out.find("LINAC/BPM/ARC1.1/XYQ: wanted for NORMAL; event types 0x2 (NORMAL); "
+                          "data type 0x80000040 (BLOCK_BPM_2010); slow no; ML no; "
+                          "sub-channels 3\n"),
+            std::string::npos)
+      << some.out;
+  const result missing = tool("select " + tag + " --event 6 NOT.THERE");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("NOT.THERE: not wanted for IMAGE; no description holds it"),
+            std::string::npos);
+  EXPECT_EQ(tool("select --event 99 " + tag).status, 2);
+}
+
 TEST(xrq5xml, registry_lists_every_row) {
   const result r = tool("registry");
   EXPECT_EQ(r.status, 0);

@@ -15,6 +15,7 @@
 #include "SAX_File_Parser.h"
 #include "eval.h"
 #include "kinds.h"
+#include "select.h"
 #include "user_case_trigger.h"
 
 namespace {
@@ -30,6 +31,11 @@ std::string usage_text() {
          "  eval TRIGGERS EVENTS            evaluate a trigger list on a recorded-event file\n"
          "                                  (the layout of event_builder.h); prints the\n"
          "                                  triggers that fired per event and a summary\n"
+         "  select [--xml] [--no-shift] XCD... [--event N] [CHANNEL...]\n"
+         "                                  load channel descriptions as a DAQ client does;\n"
+         "                                  per channel (all without CHANNEL): wanted for\n"
+         "                                  event type N, event and data types, slow, ML,\n"
+         "                                  sub-channels\n"
          "  registry                        list the trigger functions and operations\n"
          "  --help                          this text\n"
          "  --version                       the version of the tool and libraries\n"
@@ -221,6 +227,7 @@ int main(int argc, char** argv) {
   if (command == "convert") return convert(args);
   if (command == "registry") return registry();
   if (command == "eval") return eval_command(args);
+  if (command == "select") return select_command(args);
   if (command != "show" && command != "check") {
     fprintf(stderr, "xrq5xml: unknown command '%s' (try xrq5xml --help)\n", command.c_str());
     return EXIT_USAGE;
