@@ -124,9 +124,10 @@ TEST(xrq5xml, convert_channel_descriptions) {
 
 // The main job: the example trigger list on the example events.
 TEST(xrq5xml, eval_on_the_example_events) {
-  const result r = tool("eval " + examples + "/triggers.xml " + examples + "/events.xrq5ev");
+  const result r = tool("eval " + examples + "/triggers.xml " + examples +
+                        "/events.xrq5ev --env-dict " + examples + "/env_dict.xml");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("summary: 6 events, 7 triggers, 31 evaluations, 9 fires\n"),
+  EXPECT_NE(r.out.find("summary: 6 events, 9 triggers, 37 evaluations, 11 fires\n"),
             std::string::npos)
       << r.out;
   const char* expected[] = {
@@ -138,10 +139,19 @@ TEST(xrq5xml, eval_on_the_example_events) {
       "[4] LINAC/VAC/PUMP.7/PRESSURE MEAN GT (vacuum burst): fired in 1, channel missing in 3",
       "[5] LINAC/RF/GUN/INTERLOCK VALUE AND (door interlock open): fired in 2, channel missing in 3",
       "[6] LINAC/CAM/SCREEN.3/IMAGE MAX GT (screen saturated (images give no result)): fired in "
-      "0, channel missing in 5"};
+      "0, channel missing in 5",
+      "[7] TEMP.HALL2.AIR MEAN GT (hall too warm): fired in 1, channel missing in 3",
+      "[8] LINAC/WATER/RETURN.T MAX INSIDE (cooling water warm): fired in 1, channel missing in 3"};
   for (const char* line : expected) EXPECT_NE(r.out.find(line), std::string::npos) << line;
   EXPECT_NE(r.out.find("event 3 (number 1003, NORMAL, time 1764583203.250000): 2 fired\n"
                        "  [4] LINAC/VAC/PUMP.7/PRESSURE MEAN GT (vacuum burst)  result 8e-09\n"),
+            std::string::npos);
+
+  // Without the dictionary the environment channels cannot be resolved.
+  const result no_dict = tool("eval " + examples + "/triggers.xml " + examples + "/events.xrq5ev");
+  EXPECT_EQ(no_dict.status, 0);
+  EXPECT_NE(no_dict.out.find("[7] TEMP.HALL2.AIR MEAN GT (hall too warm): fired in 0, channel "
+                             "missing in 6"),
             std::string::npos);
 
   temp_dir d;
@@ -185,6 +195,24 @@ TEST(xrq5xml, select_answers_like_the_selector) {
   EXPECT_NE(missing.out.find("NOT.THERE: not wanted for IMAGE; no description holds it"),
             std::string::npos);
   EXPECT_EQ(tool("select --event 99 " + tag).status, 2);
+}
+
+TEST(xrq5xml, environment_dictionaries_in_both_layouts) {
+  temp_dir d;
+  const std::string long_name(100, 'L');
+  const std::string dict = d.write("d.xml", "<ENVINDEXDICT><CHANNEL><INDEX>3</INDEX><PROP>" +
+                                                long_name + "</PROP></CHANNEL></ENVINDEXDICT>");
+  const result modern = tool("convert " + dict + " --to text");
+  EXPECT_EQ(modern.out, "3\t" + long_name + "\t0.000000\t0.000000\n");
+  const result classic = tool("convert --classic " + dict + " --to text");
+  EXPECT_EQ(classic.out, "3\t" + long_name.substr(0, 79) + "\t0.000000\t0.000000\n");
+  const result show = tool("show " + examples + "/env_dict.xml");
+  EXPECT_NE(show.out.find(" Index : 12\n Channel: TEMP.HALL2.AIR DABS 0.1 DREL 0\n"),
+            std::string::npos)
+      << show.out;
+  const result xml = tool("convert " + examples + "/env_dict.xml --to xml");
+  EXPECT_NE(xml.out.find("<INDEX>7</INDEX>\n<PROP>LINAC/WATER/RETURN.T</PROP>\n"),
+            std::string::npos);
 }
 
 TEST(xrq5xml, registry_lists_every_row) {

@@ -16,5 +16,5 @@ echo
 echo "## xrq5xml check ${docs[*]}"
 "$xrq5xml" check "${docs[@]}"
 echo
-echo "## xrq5xml eval examples/triggers.xml examples/events.xrq5ev"
-"$xrq5xml" eval examples/triggers.xml examples/events.xrq5ev
+echo "## xrq5xml eval examples/triggers.xml examples/events.xrq5ev --env-dict examples/env_dict.xml"
+"$xrq5xml" eval examples/triggers.xml examples/events.xrq5ev --env-dict examples/env_dict.xml

@@ -3,6 +3,7 @@
 #include "eval.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "event_builder.h"
 #include "event_util.h"
 #include "kinds.h"
+#include "parse_env_index_dictionary.h"
 #include "user_case_trigger.h"
 
 namespace {
@@ -49,6 +51,26 @@ std::string describe(int i, const xrq5_user_case_trigger& t) {
   return s;
 }
 
+template <class Entry>
+bool dictionary_block(char* file, int (*read)(char*, std::vector<Entry*>*),
+                      bool (*make)(std::vector<Entry*>*, std::vector<char>*),
+                      std::vector<char>* block) {
+  std::vector<Entry*> list;
+  const int r = read(file, &list);
+  const bool ok = r == 0 && !make(&list, block);
+  for (Entry* e : list) free(e);
+  if (!ok) fprintf(stderr, "xrq5xml eval: '%s' did not read cleanly as an environment index "
+                           "dictionary (result %d)\n", file, r);
+  return ok;
+}
+
+bool load_dictionary(char* file, std::vector<char>* block) {
+  if (classic_layout())
+    return dictionary_block(file, parse_env_index_dict_readf, xrq5_make_env_dict_block, block);
+  return dictionary_block(file, parse_env_index_dict_readf_2010, xrq5_make_env_dict_block_2010,
+                          block);
+}
+
 struct tally {
   int fired = 0;
   int missing = 0;  // events without the channel
@@ -59,7 +81,7 @@ struct tally {
 
 int eval_command(std::vector<char*>& args) {
   std::vector<char*> files;
-  const char* env_dict = nullptr;
+  char* env_dict = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
     if (a == "--env-dict" && i + 1 < args.size()) {
@@ -72,15 +94,14 @@ int eval_command(std::vector<char*>& args) {
     }
   }
   if (files.size() != 2) {
-    fprintf(stderr, "xrq5xml eval: usage: xrq5xml eval TRIGGERS.xml EVENTS [--env-dict DICT.xml]\n");
+    fprintf(stderr, "xrq5xml eval: usage: xrq5xml eval TRIGGERS.xml EVENTS [--env-dict DICT.xml] "
+                    "[--classic]\n");
     return EXIT_USAGE;
   }
-  if (env_dict != nullptr) {
-    fprintf(stderr,
-            "xrq5xml eval: --env-dict is not supported yet; a dictionary block recorded in "
-            "the events is used\n");
-    return EXIT_USAGE;
-  }
+  // The dictionary of --env-dict, in the event-utility library's block form; without
+  // it, dictionary blocks recorded in the events serve.
+  std::vector<char> given_dict;
+  if (env_dict != nullptr && !load_dictionary(env_dict, &given_dict)) return EXIT_PROBLEMS;
 
   std::vector<xrq5_user_case_trigger*> triggers;
   if (parse_trigger_list_readf(files[0], &triggers)) {
@@ -107,6 +128,7 @@ int eval_command(std::vector<char*>& args) {
     while (xrq5_serv_block_subhead_2010* b =
                xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off))
       if (is_dictionary(b)) dict = reinterpret_cast<char*>(b);
+    if (!given_dict.empty()) dict = given_dict.data();
     xrq5_user_trigger_set_ext_env_dictionary(dict);
 
     std::vector<std::string> lines;

@@ -7,11 +7,16 @@
 
 #include <fcntl.h>
 
+#include <cstdlib>
+
 #include "parse_chan_descr.h"
+#include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "user_case_trigger.h"
 
 namespace {
+
+bool classic = false;
 
 int read_ev_list(char* file, bool print) {
   std::vector<xrq5_ev_entry*> list;
@@ -145,6 +150,74 @@ int convert_triggers(char* file, const std::string& to, const char* out) {
   return w == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
 }
 
+template <class Entry>
+void free_entries(std::vector<Entry*>& list) {
+  for (Entry* e : list) free(e);
+  list.clear();
+}
+
+// The two layouts differ in their record and their reader and writer calls.
+template <class Entry>
+struct dict_calls {
+  int (*read)(char*, std::vector<Entry*>*);
+  int (*dump)(std::vector<Entry*>*, char*, int, int, std::string*);
+};
+
+const dict_calls<xrq5_env_index_dictionary_entry> classic_calls = {parse_env_index_dict_readf,
+                                                                  dump_env_index_dict};
+const dict_calls<xrq5_env_index_dictionary_entry_2010> calls_2010 = {
+    parse_env_index_dict_readf_2010, dump_env_index_dict_2010};
+
+template <class Entry>
+int show_env_dict(const dict_calls<Entry>& c, char* file, bool print) {
+  std::vector<Entry*> list;
+  const int r = c.read(file, &list);
+  if (print) c.dump(&list, nullptr, ENV_INDX_DUMP_TO_SCREEN, -1, nullptr);
+  fflush(stdout);
+  free_entries(list);
+  return r;
+}
+
+template <class Entry>
+int convert_env_dict(const dict_calls<Entry>& c, char* file, const std::string& to,
+                     const char* out) {
+  std::vector<Entry*> list;
+  const int r = c.read(file, &list);
+  if (r != 0) {
+    free_entries(list);
+    fprintf(stderr, "xrq5xml convert: '%s' did not read cleanly (result %d); nothing written\n",
+            file, r);
+    return EXIT_PROBLEMS;
+  }
+  char* target = const_cast<char*>(out);
+  int w;
+  if (to == "xml") {
+    fflush(stdout);
+    w = c.dump(&list, target, ENV_INDX_DUMP_XML_FILE, out ? -1 : STDOUT_FILENO, nullptr);
+  } else if (out != nullptr) {
+    w = c.dump(&list, target, ENV_INDX_DUMP_TXT_FILE, -1, nullptr);
+  } else {
+    temp_file temp;
+    {
+      quiet_stdout quiet;
+      w = temp.ok ? c.dump(&list, temp.path, ENV_INDX_DUMP_TXT_FILE, -1, nullptr) : 1;
+    }
+    if (w == 0 && !copy_to_stdout(temp.path)) w = 1;
+  }
+  fflush(stdout);
+  free_entries(list);
+  return w == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
+}
+
+int read_env_dict(char* file, bool print) {
+  return classic ? show_env_dict(classic_calls, file, print) : show_env_dict(calls_2010, file, print);
+}
+
+int convert_env_dict(char* file, const std::string& to, const char* out) {
+  return classic ? convert_env_dict(classic_calls, file, to, out)
+                 : convert_env_dict(calls_2010, file, to, out);
+}
+
 const doc_kind kinds[] = {
     {"BMR", "event list", read_ev_list, nullptr, nullptr},
     {"CHANDESCRIPTIONS", "channel descriptions, tag form", read_chan_descr, "tag|var|text|short",
@@ -152,9 +225,13 @@ const doc_kind kinds[] = {
     {"DAQvariables", "channel descriptions, variable form", read_chan_descr, "tag|var|text|short",
      convert_chan_descr},
     {"XRQ5USERTRIGGERLIST", "trigger list", read_triggers, "xml|text", convert_triggers},
+    {"ENVINDEXDICT", "environment index dictionary", read_env_dict, "xml|text", convert_env_dict},
 };
 
 }  // namespace
+
+void set_classic_layout(bool c) { classic = c; }
+bool classic_layout() { return classic; }
 
 const doc_kind* find_kind(const std::string& root) {
   for (const doc_kind& k : kinds)

@@ -25,6 +25,11 @@ struct doc_kind {
   int (*convert)(char* file, const std::string& to, const char* out);
 };
 
+// Environment index dictionaries are read in the 2010 layout unless this is set
+// (--classic).
+void set_classic_layout(bool classic);
+bool classic_layout();
+
 // The kind whose root element is `root`, or null.
 const doc_kind* find_kind(const std::string& root);
 

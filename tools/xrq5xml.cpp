@@ -28,9 +28,11 @@ std::string usage_text() {
          "  check FILE...                   read each document, report whether it is clean\n"
          "  convert FILE --to FORM [-o OUT] rewrite a document in another form (to standard\n"
          "                                  output without -o)\n"
-         "  eval TRIGGERS EVENTS            evaluate a trigger list on a recorded-event file\n"
+         "  eval TRIGGERS EVENTS [--env-dict DICT]\n"
+         "                                  evaluate a trigger list on a recorded-event file\n"
          "                                  (the layout of event_builder.h); prints the\n"
-         "                                  triggers that fired per event and a summary\n"
+         "                                  triggers that fired per event and a summary;\n"
+         "                                  DICT resolves environment channels\n"
          "  select [--xml] [--no-shift] XCD... [--event N] [CHANNEL...]\n"
          "                                  load channel descriptions as a DAQ client does;\n"
          "                                  per channel (all without CHANNEL): wanted for\n"
@@ -42,6 +44,8 @@ std::string usage_text() {
          "\n"
          "Kinds of document, by root element:\n" +
          kinds_help() +
+         "Environment index dictionaries are read in the 2010 layout, in the classic one\n"
+         "with --classic (show, check, convert, eval --env-dict).\n"
          "Channel descriptions are shown as a DAQ client reads them (event and data types\n"
          "as masks); converted to tag or var they keep their type numbers, the text and\n"
          "short listings hold the masks and name the types.\n"
@@ -223,7 +227,13 @@ int main(int argc, char** argv) {
     printf("xrq5xml %s\n", XRQ5_VERSION);
     return EXIT_CLEAN;
   }
-  std::vector<char*> args(argv + 2, argv + argc);
+  std::vector<char*> args;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string(argv[i]) == "--classic")
+      set_classic_layout(true);
+    else
+      args.push_back(argv[i]);
+  }
   if (command == "convert") return convert(args);
   if (command == "registry") return registry();
   if (command == "eval") return eval_command(args);

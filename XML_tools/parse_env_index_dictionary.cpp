@@ -1,0 +1,333 @@
+#include "parse_env_index_dictionary.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "attr_tags_functions.h"
+#include "parse_chan_descr.h"
+#include "xrq5_reader.h"
+
+namespace {
+
+const char* const tags[] = {"ENVINDEXDICT", "CHANNEL", "INDEX", "PROP", "DABS", "DREL"};
+
+// What differs between the two layouts: the record (and with it the name field) and
+// the texts of the messages.
+template <class Entry>
+struct layout;
+
+template <>
+struct layout<xrq5_env_index_dictionary_entry> {
+  static constexpr const char* alloc_failed =
+      "Failed to allocate memory for xrq5_env_index_dictionary_entry";
+  static constexpr const char* no_list = "dump_env_index_dict() invalid argument: '";
+  static constexpr const char* open_failed = "dump_env_index_dict() failed to open file: '";
+  static constexpr const char* file = "dump_env_index_dict()  file: '";
+  static constexpr const char* write_failed = "dump_env_index_dict() failed to write ";
+  static constexpr const char* file_write_failed = "dump_env_index_dict() failed to write file: '";
+  static constexpr int dict_dtype = XRQ5_ENV_DICT_BLOCK;
+};
+
+template <>
+struct layout<xrq5_env_index_dictionary_entry_2010> {
+  static constexpr const char* alloc_failed =
+      "Failed to allocate memory for xrq5_env_index_dictionary_entry_2010";
+  static constexpr const char* no_list = "dump_env_index_dict_2010() invalid argument: '";
+  static constexpr const char* open_failed = "dump_env_index_dict_2010() failed to open file: '";
+  static constexpr const char* file = "dump_env_index_dict_2010()  file: '";
+  static constexpr const char* write_failed = "dump_env_index_dict_2010()  failed to write";
+  static constexpr const char* file_write_failed =
+      "dump_env_index_dict_2010() failed to write file: '";
+  static constexpr int dict_dtype = XRQ5_ENV_DICT_BLOCK_2010;
+};
+
+template <class Entry>
+constexpr size_t name_field() {
+  return sizeof(Entry::data.env_prop);
+}
+
+// strtol base 10 within the range of int, as on the 32-bit target.
+int to_int(const char* text) {
+  const long v = strtol(text, nullptr, 10);
+  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
+
+// One read of a dictionary; the current record is the reader's until it is listed.
+template <class Entry>
+class dict_reader {
+ public:
+  explicit dict_reader(std::vector<Entry*>* list) : list_(list) {}
+  ~dict_reader() {
+    if (!appended_) free(ent_);  // a CHANNEL without INDEX and PROP
+  }
+
+  static bool is_root(const char* tag) {
+    if (tag != nullptr && strcmp(tag, tags[ENV_INDX_ROOT]) == 0) return true;
+    std::cerr << "WRONG root tag: '" << (tag ? tag : "") << "' must be '" << tags[ENV_INDX_ROOT]
+              << "'\n";
+    return false;
+  }
+
+  void step(const char* tag, const char* val) {
+    if (tag == nullptr) return;
+    if (strcmp(tag, tags[ENV_INDX_CHAN]) == 0) {
+      channel();
+      return;
+    }
+    if (!in_channel_ || val == nullptr) return;
+    Entry& e = *ent_;
+    if (strcmp(tag, tags[ENV_INDX_INDX]) == 0) {
+      e.index = to_int(val);
+      have_index_ = true;
+      append_when_complete();
+    } else if (strcmp(tag, tags[ENV_INDX_PROP]) == 0) {
+      // The name is cut to the field, the rest zero-filled, so it is always terminated.
+      const size_t n = strnlen(val, name_field<Entry>() - 1);
+      memset(e.data.env_prop, 0, name_field<Entry>());
+      memcpy(e.data.env_prop, val, n);
+      have_prop_ = true;
+      append_when_complete();
+    } else if (strcmp(tag, tags[ENV_INDX_DABS]) == 0) {
+      sscanf(val, "%f", &e.data.env_ch_abs_delta);
+    } else if (strcmp(tag, tags[ENV_INDX_DREL]) == 0) {
+      sscanf(val, "%f", &e.data.env_ch_rel_delta);
+    }
+  }
+
+ private:
+  void channel() {
+    if (ent_ == nullptr || appended_) {
+      ent_ = static_cast<Entry*>(malloc(sizeof(Entry)));
+      appended_ = false;
+      if (ent_ == nullptr) {
+        printf("%s\n", layout<Entry>::alloc_failed);
+        in_channel_ = have_index_ = have_prop_ = false;
+        return;
+      }
+    }
+    ent_->index = -1;
+    memset(ent_->data.env_prop, 0, name_field<Entry>());
+    ent_->data.env_ch_abs_delta = 0.0f;
+    ent_->data.env_ch_rel_delta = 0.0f;
+    in_channel_ = true;
+    have_index_ = have_prop_ = false;
+  }
+
+  void append_when_complete() {
+    if (!have_index_ || !have_prop_ || appended_) return;
+    list_->push_back(ent_);
+    appended_ = true;
+  }
+
+  std::vector<Entry*>* list_;
+  Entry* ent_ = nullptr;
+  bool in_channel_ = false, have_index_ = false, have_prop_ = false, appended_ = false;
+};
+
+template <class Parser, class Entry>
+int read_dict(char* source, std::vector<Entry*>* list) {
+  if (source == nullptr || list == nullptr) return 1;
+  dict_reader<Entry> reader(list);
+  const xrq5_read::outcome r = xrq5_read::read<Parser>(
+      source, dict_reader<Entry>::is_root,
+      [&reader](char* tag, char* val, Parser&) { reader.step(tag, val); });
+  return (r.at == xrq5_read::read_done ? 0 : 1) + r.errors;
+}
+
+bool write_whole(int fd, const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+template <class Entry>
+std::string name_of(const Entry& e) {
+  return std::string(e.data.env_prop, strnlen(e.data.env_prop, name_field<Entry>()));
+}
+
+template <class Entry>
+void element(std::string& body, const Entry& e) {
+  char num[64];
+  auto text = [&body](int tag, const std::string& value) {
+    START_TAG(body, tags[tag]);
+    body += value;
+    END_TAGN(body, tags[tag]);
+  };
+  START_TAGN(body, tags[ENV_INDX_CHAN]);
+  snprintf(num, sizeof num, "%d", e.index);
+  text(ENV_INDX_INDX, num);
+  text(ENV_INDX_PROP, name_of(e));
+  text(ENV_INDX_DABS, std::to_string(e.data.env_ch_abs_delta));  // "%f"
+  text(ENV_INDX_DREL, std::to_string(e.data.env_ch_rel_delta));
+  END_TAGN(body, tags[ENV_INDX_CHAN]);
+}
+
+template <class Entry>
+int dump_dict(std::vector<Entry*>* list, char* file_name, int mode, int fd, std::string* xml_str) {
+  using L = layout<Entry>;
+  if (list == nullptr) {
+    printf("%s\n", L::no_list);
+    return ENV_INDX_FAILED;
+  }
+  FILE* f = nullptr;
+  if (file_name != nullptr && file_name[0] != '\0') {
+    f = fopen(file_name, "w");
+    if (f == nullptr) {
+      printf("%s%s'\n", L::open_failed, file_name);
+      fflush(stdout);
+      perror("fopen");
+      return ENV_INDX_OPEN_FAILED;
+    }
+    printf("%s%s' has been created\n", L::file, file_name);
+  }
+  std::string body;
+  START_TAGN(body, tags[ENV_INDX_ROOT]);
+  add_iso_date(body);
+  const bool screen = f == nullptr && xml_str == nullptr && fd == -1;
+  const bool xml = mode == ENV_INDX_DUMP_XML_FILE || mode == ENV_INDX_DUMP_XML_STRING;
+  int n = 0;
+  for (const Entry* e : *list) {
+    ++n;
+    if (screen) {
+      std::cout << "-------------- " << n << " -----------------" << std::endl
+                << " Index : " << e->index << std::endl
+                << " Channel: " << name_of(*e) << " DABS " << e->data.env_ch_abs_delta << " DREL "
+                << e->data.env_ch_rel_delta << std::endl;
+    } else if (mode == ENV_INDX_DUMP_TXT_FILE) {
+      if (f != nullptr) {
+        const std::string name = name_of(*e);
+        fprintf(f, "%d\t%s\t%f\t%f\n", e->index, name.empty() ? "!!!UNDEFINED!!!" : name.c_str(),
+                static_cast<double>(e->data.env_ch_abs_delta),
+                static_cast<double>(e->data.env_ch_rel_delta));
+      }
+    } else if (xml) {
+      element(body, *e);
+    }
+  }
+  int result = 0;
+  if (xml) {
+    END_TAGN(body, tags[ENV_INDX_ROOT]);
+    std::string doc;
+    set_xml_header(doc);
+    doc += body;
+    doc += '\n';
+    if (mode == ENV_INDX_DUMP_XML_FILE) {
+      if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
+      if (fd != -1 && !write_whole(fd, doc)) {
+        printf("%s\n", L::write_failed);
+        result = ENV_INDX_FAILED;
+      }
+    } else if (xml_str != nullptr) {
+      *xml_str = doc;
+    }
+  }
+  if (f != nullptr) {
+    // A full disk often shows only when the buffer is flushed at the close.
+    const bool write_error = ferror(f) != 0;
+    const bool close_error = fclose(f) != 0;
+    if (write_error || close_error) {
+      printf("%s%s'\n", L::file_write_failed, file_name);
+      fflush(stdout);
+      perror(close_error ? "fclose" : "fwrite");
+      return ENV_INDX_FAILED;
+    }
+    if (result == 0) printf("%s%s' has been closed\n", L::file, file_name);
+  }
+  std::cout.flush();
+  return result;
+}
+
+template <class Entry>
+int dump_dict_from_xml(char* xml, char* file_name, int mode, int fd) {
+  std::vector<Entry*> list;
+  int r = read_dict<SAX_Memory_Parser>(xml, &list);
+  if (r != 0) {
+    printf("Failed to parse ENV INDEX DICT list\n");
+    r = ENV_INDX_READ_FAILED;
+  } else {
+    r = dump_dict(&list, file_name, mode, fd, nullptr);
+  }
+  for (Entry* e : list) free(e);
+  return r;
+}
+
+template <class Entry>
+bool make_block(std::vector<Entry*>* list, std::vector<char>* block) {
+  if (list == nullptr || block == nullptr) return true;
+  const size_t bytes = list->size() * sizeof(Entry);
+  if (bytes > static_cast<size_t>(INT32_MAX)) return true;
+  xrq5_serv_block_subhead_2010 head;
+  memset(&head, 0, sizeof head);
+  strcpy(head.chname, "ENV_DICT");
+  head.dtype = layout<Entry>::dict_dtype;
+  head.ldata = static_cast<int32_t>(bytes);
+  block->assign(sizeof head + bytes, 0);
+  memcpy(block->data(), &head, sizeof head);
+  char* p = block->data() + sizeof head;
+  for (const Entry* e : *list) {
+    memcpy(p, e, sizeof(Entry));
+    p += sizeof(Entry);
+  }
+  return false;
+}
+
+}  // namespace
+
+int parse_env_index_dict_list_read(char* xml, std::vector<xrq5_env_index_dictionary_entry*>* list) {
+  return read_dict<SAX_Memory_Parser>(xml, list);
+}
+
+int parse_env_index_dict_list_read_2010(char* xml,
+                                        std::vector<xrq5_env_index_dictionary_entry_2010*>* list) {
+  return read_dict<SAX_Memory_Parser>(xml, list);
+}
+
+int parse_env_index_dict_readf(char* file, std::vector<xrq5_env_index_dictionary_entry*>* list) {
+  return read_dict<SAX_File_Parser>(file, list);
+}
+
+int parse_env_index_dict_readf_2010(char* file,
+                                    std::vector<xrq5_env_index_dictionary_entry_2010*>* list) {
+  return read_dict<SAX_File_Parser>(file, list);
+}
+
+int dump_env_index_dict(std::vector<xrq5_env_index_dictionary_entry*>* list, char* file_name,
+                        int mode, int fd, std::string* xml_str) {
+  return dump_dict(list, file_name, mode, fd, xml_str);
+}
+
+int dump_env_index_dict_2010(std::vector<xrq5_env_index_dictionary_entry_2010*>* list,
+                             char* file_name, int mode, int fd, std::string* xml_str) {
+  return dump_dict(list, file_name, mode, fd, xml_str);
+}
+
+int dump_env_index_dict(char* xml, char* file_name, int mode, int fd) {
+  return dump_dict_from_xml<xrq5_env_index_dictionary_entry>(xml, file_name, mode, fd);
+}
+
+int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd) {
+  return dump_dict_from_xml<xrq5_env_index_dictionary_entry_2010>(xml, file_name, mode, fd);
+}
+
+bool xrq5_make_env_dict_block(std::vector<xrq5_env_index_dictionary_entry*>* list,
+                              std::vector<char>* block) {
+  return make_block(list, block);
+}
+
+bool xrq5_make_env_dict_block_2010(std::vector<xrq5_env_index_dictionary_entry_2010*>* list,
+                                   std::vector<char>* block) {
+  return make_block(list, block);
+}
