@@ -215,6 +215,16 @@ TEST(xrq5xml, environment_dictionaries_in_both_layouts) {
             std::string::npos);
 }
 
+TEST(xrq5xml, camera_feature_files) {
+  const std::string cam = std::string(XRQ5_SOURCE_DIR) + "/tests/data/corpus/camera";
+  const result r = tool("show " + cam + "/aravis/genicam.xml");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "==== " + cam + "/aravis/genicam.xml (camera feature description)\n" +
+                       xrq5_test::read_file(cam + "/expected/genicam.dump.txt"));
+  const result bad = tool("check " + cam + "/adgenicam/AVT_Mako_G234B.xml");
+  EXPECT_EQ(bad.status, 1);
+}
+
 TEST(xrq5xml, registry_lists_every_row) {
   const result r = tool("registry");
   EXPECT_EQ(r.status, 0);

@@ -13,6 +13,7 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "user_case_trigger.h"
+#include "xrq5_gige_descr.h"
 
 namespace {
 
@@ -218,6 +219,15 @@ int convert_env_dict(char* file, const std::string& to, const char* out) {
                  : convert_env_dict(calls_2010, file, to, out);
 }
 
+int read_camera(char* file, bool print) {
+  std::vector<XRQ5GigEFeature*> list;
+  const bool failed = xrq5_fill_gige_descr(file, &list);
+  if (print) xrq5_dump_gige_descr(&list);
+  fflush(stdout);
+  xrq5_clean_gige_descr(&list);
+  return failed ? 1 : 0;
+}
+
 const doc_kind kinds[] = {
     {"BMR", "event list", read_ev_list, nullptr, nullptr},
     {"CHANDESCRIPTIONS", "channel descriptions, tag form", read_chan_descr, "tag|var|text|short",
@@ -226,6 +236,7 @@ const doc_kind kinds[] = {
      convert_chan_descr},
     {"XRQ5USERTRIGGERLIST", "trigger list", read_triggers, "xml|text", convert_triggers},
     {"ENVINDEXDICT", "environment index dictionary", read_env_dict, "xml|text", convert_env_dict},
+    {"RegisterDescription", "camera feature description", read_camera, nullptr, nullptr},
 };
 
 }  // namespace

@@ -1,0 +1,242 @@
+#include "xrq5_gige_descr.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+const char* const FeatureTags[FEATURE_TYPE_MAX] = {"Undefined",   "Integer", "Float",
+                                                   "Enumeration", "Boolean", "StringReg",
+                                                   "Command",     "IntReg",  "Int64"};
+const char* const MoreTags[MORE_TAGS_MAX] = {"Extension", "PvRename", "ToolTip", "Description"};
+const char* const Attributes[ATTRIBUTE_MAX] = {"Name"};
+
+namespace {
+
+using xercesc::XMLString;
+
+const char unknown[] = "Unknown";   // not yet set
+const char waiting[] = "Waiting";   // expects the next text node
+
+std::string text_of(const XMLCh* s) {
+  if (s == nullptr) return std::string();
+  char* t = XMLString::transcode(s);
+  std::string r = t ? t : "";
+  XMLString::release(&t);
+  return r;
+}
+
+// The text of a DOM exception's code, when Xerces has one.
+bool exception_text(const xercesc::DOMException& e, std::string* text) {
+  XMLCh buf[2048];
+  if (!xercesc::DOMImplementation::loadDOMExceptionMsg(e.code, buf, 2047)) return false;
+  *text = text_of(buf);
+  return true;
+}
+
+// Counts what the parse reports, without throwing, and keeps the first message.
+class parse_errors : public xercesc::HandlerBase {
+ public:
+  void error(const xercesc::SAXParseException& e) override { note(e); }
+  void fatalError(const xercesc::SAXParseException& e) override { note(e); }
+  int count = 0;
+  std::string first;
+
+ private:
+  void note(const xercesc::SAXParseException& e) {
+    if (count++ == 0)
+      first = text_of(e.getSystemId()) + ", line " + std::to_string(e.getLineNumber()) +
+              ", char " + std::to_string(e.getColumnNumber()) + ": " + text_of(e.getMessage());
+  }
+};
+
+// What one node does to the list.
+void handle(xercesc::DOMNode* node, std::vector<XRQ5GigEFeature*>& out) {
+  const short type = node->getNodeType();
+  if (type == xercesc::DOMNode::ELEMENT_NODE) {
+    xercesc::DOMElement* el = static_cast<xercesc::DOMElement*>(node);
+    const std::string tag = text_of(el->getTagName());
+    bool feature = false;
+    for (int t = 0; t < FEATURE_TYPE_MAX && !feature; ++t) {
+      if (tag == FeatureTags[t]) {
+        XRQ5GigEFeature* f = new XRQ5GigEFeature{t, unknown, unknown, unknown, unknown};
+        out.push_back(f);
+        feature = true;
+      }
+    }
+    if (!feature && !out.empty()) {
+      XRQ5GigEFeature& last = *out.back();
+      if (tag == MoreTags[MORE_TAGS_PVRENAME]) last.extension = waiting;
+      else if (tag == MoreTags[MORE_TAGS_TOOLTIP]) last.tooltip = waiting;
+      else if (tag == MoreTags[MORE_TAGS_DESCRIPTION]) last.description = waiting;
+    }
+    xercesc::DOMNamedNodeMap* attrs = el->getAttributes();
+    const XMLSize_t n = attrs ? attrs->getLength() : 0;
+    for (XMLSize_t i = 0; i < n && !out.empty(); ++i) {
+      xercesc::DOMAttr* a = static_cast<xercesc::DOMAttr*>(attrs->item(i));
+      if (text_of(a->getName()) != Attributes[ATTRIBUTE_NAME]) continue;
+      XRQ5GigEFeature& last = *out.back();
+      if (last.name == unknown)
+        last.name = text_of(a->getValue());
+      else if (last.extension == waiting)
+        last.extension = text_of(a->getValue());
+    }
+  } else if (type == xercesc::DOMNode::TEXT_NODE && !out.empty()) {
+    XRQ5GigEFeature& last = *out.back();
+    for (std::string* field : {&last.extension, &last.tooltip, &last.description}) {
+      if (*field == waiting) {
+        *field = text_of(node->getNodeValue());
+        break;
+      }
+    }
+  }
+}
+
+void clear_markers(std::string& s) {
+  if (s == unknown || s == waiting) s.clear();
+}
+
+void report(const xercesc::DOMException& e) {
+  std::string text;
+  if (exception_text(e, &text)) printf("Message is:  %s\n", text.c_str());
+}
+
+// The descendants of `parent`, depth-first in document order: each node, then its
+// children, then its next sibling. A stack of its own rather than recursion, so that a
+// deeply nested document cannot exhaust the call stack; siblings are followed by link,
+// because a child list's item(i) walks from the first child each time.
+void walk_children(xercesc::DOMNode* parent, std::vector<XRQ5GigEFeature*>& out) {
+  std::vector<xercesc::DOMNode*> next{parent->getFirstChild()};  // per depth
+  while (!next.empty()) {
+    xercesc::DOMNode* node = next.back();
+    if (node == nullptr) {
+      next.pop_back();
+      continue;
+    }
+    try {
+      next.back() = node->getNextSibling();
+      handle(node, out);
+      if (xercesc::DOMNode* child = node->getFirstChild()) next.push_back(child);
+    } catch (const xercesc::DOMException& e) {
+      report(e);
+      next.pop_back();  // the walk of this list stops; its parent's goes on
+    }
+  }
+}
+
+}  // namespace
+
+bool dump_nodes(xercesc::DOMNodeList* nodes, std::vector<XRQ5GigEFeature*>* out) {
+  if (nodes == nullptr || out == nullptr) return false;
+  const XMLSize_t n = nodes->getLength();
+  for (XMLSize_t i = 0; i < n; ++i) {
+    xercesc::DOMNode* node = nullptr;
+    try {
+      node = nodes->item(i);
+      if (node == nullptr) continue;
+      handle(node, *out);
+    } catch (const xercesc::DOMException& e) {
+      report(e);
+      return true;
+    }
+    walk_children(node, *out);
+  }
+  return false;
+}
+
+bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out) {
+  if (file_name == nullptr || out == nullptr) return true;
+  try {
+    xercesc::XMLPlatformUtils::Initialize();
+  } catch (const xercesc::XMLException& e) {
+    printf("Error during Xerces-c Initialization.  Exception message: %s\n",
+           text_of(e.getMessage()).c_str());
+    return true;
+  }
+  bool failed = false;
+  {
+    // Read-only after construction; shared by every parse of the process.
+    static xercesc::SecurityManager entity_limits;
+    parse_errors errors;
+    xercesc::XercesDOMParser* parser = new xercesc::XercesDOMParser();
+    parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
+    parser->setDoNamespaces(false);
+    parser->setDoSchema(false);
+    parser->setValidationSchemaFullChecking(false);
+    parser->setCreateEntityReferenceNodes(false);
+    // Files come from devices and vendors: read nothing else, expand with bounds.
+    parser->setDisableDefaultEntityResolution(true);
+    parser->setLoadExternalDTD(false);
+    parser->setSecurityManager(&entity_limits);
+    // Only counts: without it a malformed file parsed to an empty document silently.
+    parser->setErrorHandler(&errors);
+    try {
+      parser->parse(file_name);
+    } catch (const xercesc::OutOfMemoryException&) {
+      printf("OutOfMemoryException\n");
+      failed = true;
+    } catch (const xercesc::XMLException& e) {
+      printf("An error occurred during parsing  Message: %s\n", text_of(e.getMessage()).c_str());
+      failed = true;
+    } catch (const xercesc::DOMException& e) {
+      printf("\nDOM Error during parsing: '%s' DOMException code is: %d\n", file_name, e.code);
+      std::string text;
+      if (exception_text(e, &text)) printf("Message is: %s", text.c_str());
+      failed = true;
+    } catch (...) {
+      printf("An error occurred during parsing\n ");
+      failed = true;
+    }
+    if (!failed && errors.count > 0) {
+      printf("An error occurred during parsing  Message: %s\n", errors.first.c_str());
+      failed = true;
+    }
+    if (!failed) {
+      out->clear();
+      xercesc::DOMDocument* doc = parser->getDocument();
+      if (doc != nullptr) dump_nodes(doc->getChildNodes(), out);
+    }
+    delete parser;
+  }
+  xercesc::XMLPlatformUtils::Terminate();
+  if (failed) return true;
+  for (XRQ5GigEFeature* f : *out) {
+    clear_markers(f->name);
+    clear_markers(f->extension);
+    clear_markers(f->tooltip);
+    clear_markers(f->description);
+  }
+  return false;
+}
+
+void xrq5_dump_gige_descr(std::vector<XRQ5GigEFeature*>* out) {
+  if (out == nullptr) return;
+  int i = 0;
+  for (const XRQ5GigEFeature* f : *out) {
+    if (f != nullptr && !f->name.empty()) {
+      if (!f->extension.empty())
+        printf("[%d] Name:'%s' Extension:'%s' type:%d ToolTip:'%s' Description:'%s'\n", i,
+               f->name.c_str(), f->extension.c_str(), f->type, f->tooltip.c_str(),
+               f->description.c_str());
+      else
+        printf("[%d] Name:'%s' type:%d ToolTip:'%s' Description:'%s'\n", i, f->name.c_str(),
+               f->type, f->tooltip.c_str(), f->description.c_str());
+    }
+    ++i;
+  }
+}
+
+void xrq5_clean_gige_descr(std::vector<XRQ5GigEFeature*>* out) {
+  if (out == nullptr) return;
+  for (XRQ5GigEFeature* f : *out) delete f;
+  out->clear();
+}
