@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
 # Builds and runs the tests. With --sanitize, builds everything with AddressSanitizer
-# and UndefinedBehaviorSanitizer (leak checking on) in build-asan/.
+# and UndefinedBehaviorSanitizer (leak checking on) in build-asan/. With --valgrind,
+# runs the tests of the plain build under valgrind memcheck: a definite leak or an
+# invalid access fails the test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/install-deps.sh
+mode=${1:-}
+extra=()
+[ "$mode" = "--valgrind" ] && extra=(valgrind)
+bash tools/install-deps.sh "${extra[@]}"
 
 dir=build
 opts=()
-if [ "${1:-}" = "--sanitize" ]; then
+if [ "$mode" = "--sanitize" ]; then
   dir=build-asan
   opts=(-DXRQ5_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
 fi
 jobs=$(nproc)
-cmake -S . -B "$dir" -DXRQ5_BUILD_TESTS=ON -DXRQ5_WERROR=ON "${opts[@]}"
+cmake -S . -B "$dir" -DXRQ5_BUILD_TESTS=ON -DXRQ5_WERROR=ON "${opts[@]}" \
+  "-DMEMORYCHECK_COMMAND_OPTIONS=--error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite --show-leak-kinds=definite"
 cmake --build "$dir" -j"$jobs"
-ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+if [ "$mode" = "--valgrind" ]; then
+  ctest --test-dir "$dir" -T memcheck -LE no_memcheck --output-on-failure -j"$jobs"
+else
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+fi
