@@ -1,8 +1,5 @@
 #include "parse_chan_descr.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +12,7 @@
 
 #include "attr_tags_functions.h"
 #include "xrq5_name_index.h"
+#include "xrq5_output.h"
 #include "xrq5_reader.h"
 
 namespace {
@@ -529,19 +527,6 @@ std::string_view daq_name_of(const chan_descr_2010& c) {
   return c.daq_name[0] ? field(c.daq_name) : std::string_view(undefined_name);
 }
 
-bool write_all(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Name of the lowest data type set in a dtype mask, for the short listing.
 const char* lowest_type_name(unsigned int dtype) {
   if (dtype == 0) return "UNKNOWN";
@@ -1020,7 +1005,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
     END_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);
     doc += '\n';
     if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
-    if (fd != -1 && !write_all(fd, doc)) {
+    if (fd != -1 && !xrq5_output::write_all(fd, doc)) {
       printf("dump_chan_desr()  write failed\n");
       result = XRQ5_DUMP_FAILED;
     } else if (sout != nullptr) {
@@ -1030,17 +1015,9 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
         sout->append(doc);
     }
   }
-  if (f != nullptr) {
-    // A full disk often shows only when the buffer is flushed at the close.
-    const bool write_error = ferror(f) != 0;
-    const bool close_error = fclose(f) != 0;
-    if (write_error || close_error) {
-      printf("dump_chan_desr() failed to write file: '%s'\n", file_name);
-      fflush(stdout);
-      perror(close_error ? "fclose" : "fwrite");
-      result = XRQ5_DUMP_FAILED;
-    }
-  }
+  if (f != nullptr &&
+      !xrq5_output::close_file(f, "dump_chan_desr() failed to write file: '", file_name))
+    result = XRQ5_DUMP_FAILED;
   return result;
 }
 

@@ -1,8 +1,5 @@
 #include "parse_env_index_dictionary.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +8,7 @@
 
 #include "attr_tags_functions.h"
 #include "parse_chan_descr.h"
+#include "xrq5_output.h"
 #include "xrq5_reader.h"
 
 namespace {
@@ -140,19 +138,6 @@ int read_dict(char* source, std::vector<Entry*>* list) {
   return (r.at == xrq5_read::read_done ? 0 : 1) + r.errors;
 }
 
-bool write_whole(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 template <class Entry>
 std::string name_of(const Entry& e) {
   return std::string(e.data.env_prop, strnlen(e.data.env_prop, name_field<Entry>()));
@@ -226,7 +211,7 @@ int dump_dict(std::vector<Entry*>* list, char* file_name, int mode, int fd, std:
     doc += '\n';
     if (mode == ENV_INDX_DUMP_XML_FILE) {
       if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
-      if (fd != -1 && !write_whole(fd, doc)) {
+      if (fd != -1 && !xrq5_output::write_all(fd, doc)) {
         printf("%s\n", L::write_failed);
         result = ENV_INDX_FAILED;
       }
@@ -235,15 +220,7 @@ int dump_dict(std::vector<Entry*>* list, char* file_name, int mode, int fd, std:
     }
   }
   if (f != nullptr) {
-    // A full disk often shows only when the buffer is flushed at the close.
-    const bool write_error = ferror(f) != 0;
-    const bool close_error = fclose(f) != 0;
-    if (write_error || close_error) {
-      printf("%s%s'\n", L::file_write_failed, file_name);
-      fflush(stdout);
-      perror(close_error ? "fclose" : "fwrite");
-      return ENV_INDX_FAILED;
-    }
+    if (!xrq5_output::close_file(f, L::file_write_failed, file_name)) return ENV_INDX_FAILED;
     if (result == 0) printf("%s%s' has been closed\n", L::file, file_name);
   }
   std::cout.flush();

@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +10,10 @@
 #include <memory>
 #include <string>
 
-#include <unistd.h>
-
 #include "attr_tags_functions.h"
 #include "event_util.h"
 #include "parse_chan_descr.h"
+#include "xrq5_output.h"
 #include "xrq5_reader.h"
 
 namespace {
@@ -724,19 +722,6 @@ void trigger_text(FILE* f, const xrq5_user_case_trigger& t) {
           t.bitmask);
 }
 
-bool write_whole(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool parse_trigger_list_read(char* xml, std::vector<xrq5_user_case_trigger*>* list) {
@@ -788,7 +773,7 @@ int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* fil
     doc += body;
     if (mode == USER_TRIG_DUMP_XML_FILE) {
       if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
-      if (fd != -1 && !write_whole(fd, doc)) {
+      if (fd != -1 && !xrq5_output::write_all(fd, doc)) {
         printf("dump_user_trigger_list()  write failed\n");
         result = USER_TRIG_FAILED;
       }
@@ -797,15 +782,8 @@ int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* fil
     }
   }
   if (f != nullptr) {
-    // A full disk often shows only when the buffer is flushed at the close.
-    const bool write_error = ferror(f) != 0;
-    const bool close_error = fclose(f) != 0;
-    if (write_error || close_error) {
-      printf("dump_user_trigger_list() failed to write file: '%s'\n", file_name);
-      fflush(stdout);
-      perror(close_error ? "fclose" : "fwrite");
+    if (!xrq5_output::close_file(f, "dump_user_trigger_list() failed to write file: '", file_name))
       return USER_TRIG_FAILED;
-    }
     if (result == 0) printf("dump_user_trigger_list()  file: '%s' has been closed\n", file_name);
   }
   return result;

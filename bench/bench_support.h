@@ -4,6 +4,9 @@
 #define XRQ5_BENCH_SUPPORT_H
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
 
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLPScanToken.hpp>
@@ -17,6 +20,36 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+// Standard output goes to /dev/null while one lives (the libraries print listings and
+// value lines that would drown the report).
+struct quiet_stdout {
+  quiet_stdout() {
+    fflush(stdout);
+    saved = dup(1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+  }
+  ~quiet_stdout() {
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+  }
+  quiet_stdout(const quiet_stdout&) = delete;
+  quiet_stdout& operator=(const quiet_stdout&) = delete;
+  int saved;
+};
+
+// Keeps freed memory in the process unless --first-touch is among the arguments:
+// glibc would otherwise hand large freed blocks back to the kernel and fault them in
+// again in the next timed iteration, which measures the kernel, not the code.
+inline void keep_freed_memory(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--first-touch") return;
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+}
 
 // Holds one platform initialisation for the length of a benchmark, so that parsers
 // made inside it do not pay the platform's start-up each time.

@@ -43,22 +43,6 @@ struct held {
   std::vector<std::string> daq, prop, absent;
 };
 
-struct quiet_stdout {
-  quiet_stdout() {
-    fflush(stdout);
-    saved = dup(1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  ~quiet_stdout() {
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-  }
-  int saved;
-};
-
 enum query { FIND_GLOBAL, FIND_LOCAL, EVENT_TYPE, DATA_TYPE };
 
 template <query q, bool present>

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "xrq5_gige_descr.h"
 
 namespace {
@@ -69,22 +70,6 @@ void BM_fill(benchmark::State& state) {
   state.counters["features"] = 1139;
   state.counters["peak_heap_MB"] = static_cast<double>(peak_bytes) / (1 << 20);
 }
-
-struct quiet_stdout {
-  quiet_stdout() {
-    fflush(stdout);
-    saved = dup(1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  ~quiet_stdout() {
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-  }
-  int saved;
-};
 
 void BM_dump(benchmark::State& state) {
   std::string path = largest();

@@ -42,23 +42,6 @@ xrq5_user_case_trigger* trigger(const char* channel, int function) {
   return t;
 }
 
-// SUM prints its value on every evaluation: standard output goes to /dev/null meanwhile.
-struct quiet_stdout {
-  quiet_stdout() {
-    fflush(stdout);
-    saved = dup(1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  ~quiet_stdout() {
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-  }
-  int saved;
-};
-
 template <int function>
 void BM_eval(benchmark::State& state) {
   const size_t n = static_cast<size_t>(state.range(0));

@@ -87,13 +87,7 @@ XCD_BENCH(BM_bare, true, true)->Name("BM_bare_var_file");
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool first_touch = false;
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]) == "--first-touch") first_touch = true;
-  if (!first_touch) {
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    mallopt(M_MMAP_THRESHOLD, 1 << 30);
-  }
+  keep_freed_memory(argc, argv);
   benchmark::Initialize(&argc, argv);
   ratio_reporter reporter({{"BM_read_tag_mem", "BM_bare_tag_mem"},
                            {"BM_read_tag_file", "BM_bare_tag_file"},

@@ -28,23 +28,6 @@ struct channels {
   std::vector<chan_descr_2010*> list;
 };
 
-// Standard output goes to /dev/null while the short listing writes its empty lines.
-struct quiet_stdout {
-  quiet_stdout() {
-    fflush(stdout);
-    saved = dup(1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  ~quiet_stdout() {
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-  }
-  int saved;
-};
-
 template <int mode, int format, bool to_file>
 void BM_write(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
@@ -87,13 +70,7 @@ WRITE_BENCH("BM_write_short_file", DUMP_TXT_FILE_SHORT, XRQ5_FORMAT, true);
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool first_touch = false;
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]) == "--first-touch") first_touch = true;
-  if (!first_touch) {
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    mallopt(M_MMAP_THRESHOLD, 1 << 30);
-  }
+  keep_freed_memory(argc, argv);
   benchmark::Initialize(&argc, argv);
   ratio_reporter reporter({{"BM_write_tag_string", ""},  {"BM_write_tag_file", ""},
                            {"BM_write_var_string", ""},  {"BM_write_var_file", ""},
