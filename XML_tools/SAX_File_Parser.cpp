@@ -7,7 +7,7 @@
 SAX_File_Parser::SAX_File_Parser() : init(false), gotMore(true), parser(nullptr) {
   if (!xrq5_sax::initialize_platform()) return;
   try {
-    parser = xrq5_sax::make_parser(&handler);
+    parser = xrq5_sax::make_parser(&handler, handler.parser_memory());
     init = true;
   } catch (...) {
     parser = nullptr;  // out of memory while building the parser

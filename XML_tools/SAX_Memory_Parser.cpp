@@ -11,7 +11,7 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* buffer)
   if (!xrq5_sax::initialize_platform()) return;
   try {
     handler = new MemParseHandlers;
-    parser = xrq5_sax::make_parser(handler);
+    parser = xrq5_sax::make_parser(handler, handler->parser_memory());
     const char* text = buffer ? buffer : "";
     memBufIS = new xercesc::MemBufInputSource(reinterpret_cast<const XMLByte*>(text),
                                               strlen(text), "my_mem_info", false);

@@ -14,6 +14,8 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "xrq5_parser_memory.h"
+
 const char* const FeatureTags[FEATURE_TYPE_MAX] = {"Undefined",   "Integer", "Float",
                                                    "Enumeration", "Boolean", "StringReg",
                                                    "Command",     "IntReg",  "Int64"};
@@ -167,7 +169,9 @@ bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out) {
     // Read-only after construction; shared by every parse of the process.
     static xercesc::SecurityManager entity_limits;
     parse_errors errors;
-    xercesc::XercesDOMParser* parser = new xercesc::XercesDOMParser();
+    xrq5_parser_memory memory;  // outlives the parser; frees what a failed parse leaves
+    xercesc::XercesDOMParser* parser =
+        new (&memory) xercesc::XercesDOMParser(nullptr, &memory, nullptr);
     parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
     parser->setDoNamespaces(false);
     parser->setDoSchema(false);

@@ -25,8 +25,9 @@ class transcoded {
 // false when it throws.
 bool initialize_platform();
 
-// Creates the SAX1 parser with our settings and installs `handler` in it.
-xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler);
+// Creates the SAX1 parser with our settings over the memory `memory` and installs
+// `handler` in it.
+xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xercesc::MemoryManager* memory);
 
 // parseFirst over `source`, or over the system id `file` when source is null, with the
 // messages of a failed start; true on failure.

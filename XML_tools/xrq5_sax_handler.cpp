@@ -250,11 +250,10 @@ bool initialize_platform() {
   return true;
 }
 
-xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler) {
+xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xercesc::MemoryManager* memory) {
   // Read-only after construction; shared by every parser of the process.
   static xercesc::SecurityManager entity_limits;
-  xercesc::SAXParser* p =
-      new xercesc::SAXParser(nullptr, xercesc::XMLPlatformUtils::fgMemoryManager, nullptr);
+  xercesc::SAXParser* p = new (memory) xercesc::SAXParser(nullptr, memory, nullptr);
   p->setDocumentHandler(handler);
   p->setErrorHandler(handler);
   p->setValidationScheme(xercesc::SAXParser::Val_Auto);

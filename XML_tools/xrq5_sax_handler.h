@@ -28,6 +28,8 @@
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 
+#include "xrq5_parser_memory.h"
+
 template <class Attr>
 class xrq5_sax_handler : public xercesc::HandlerBase {
  public:
@@ -95,6 +97,10 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   // Releases every string and attribute record (the handler stays usable).
   void release_all();
 
+  // The memory of the parser that this handler serves: it lives as long as the
+  // handler, which outlives the parser, and frees what the parser leaves behind.
+  xercesc::MemoryManager* parser_memory() { return &memory; }
+
   int getErrorCount() const { return error_count; }
   unsigned int getElementCount() const { return fElementCount; }
   unsigned int getAttrCount() const { return fAttrCount; }
@@ -151,6 +157,7 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   size_t step_len;
   text_buffer tag_buf, value_buf;      // what tag and value point into
   std::vector<attr_slot*> slots;       // owned; vattr points into the first ones
+  xrq5_parser_memory memory;
 };
 
 #endif  // XRQ5_SAX_HANDLER_H

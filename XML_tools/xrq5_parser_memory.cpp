@@ -1,0 +1,48 @@
+#include "xrq5_parser_memory.h"
+
+#include <cstdlib>
+
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+namespace {
+// The link stays a multiple of 16 bytes, so the blocks handed out keep malloc's alignment.
+constexpr size_t link_size = 16;
+}  // namespace
+
+static_assert(sizeof(void*) * 2 <= link_size, "the link fits its room");
+
+xrq5_parser_memory::xrq5_parser_memory() { head_.prev = head_.next = &head_; }
+
+xrq5_parser_memory::~xrq5_parser_memory() {
+  block* b = head_.next;
+  while (b != &head_) {
+    block* next = b->next;
+    free(b);
+    b = next;
+  }
+}
+
+xercesc::MemoryManager* xrq5_parser_memory::getExceptionMemoryManager() {
+  // Exceptions may outlive the parser: they take the process-wide manager.
+  return xercesc::XMLPlatformUtils::fgMemoryManager;
+}
+
+void* xrq5_parser_memory::allocate(XMLSize_t size) {
+  if (size > static_cast<XMLSize_t>(-1) - link_size) throw xercesc::OutOfMemoryException();
+  block* b = static_cast<block*>(malloc(link_size + size));
+  if (b == nullptr) throw xercesc::OutOfMemoryException();
+  b->next = head_.next;
+  b->prev = &head_;
+  head_.next->prev = b;
+  head_.next = b;
+  return reinterpret_cast<char*>(b) + link_size;
+}
+
+void xrq5_parser_memory::deallocate(void* p) {
+  if (p == nullptr) return;
+  block* b = reinterpret_cast<block*>(static_cast<char*>(p) - link_size);
+  b->prev->next = b->next;
+  b->next->prev = b->prev;
+  free(b);
+}
