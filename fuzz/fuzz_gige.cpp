@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -12,30 +11,28 @@
 
 namespace {
 
-// One file per process, rewritten for every input.
-const std::string& scratch() {
-  static const std::string path = [] {
-    char templ[] = "/tmp/xrq5-fuzz-gige-XXXXXX";
-    const int fd = mkstemp(templ);
+// One file per process, rewritten for every input and removed at exit.
+struct scratch_file {
+  scratch_file() {
+    const int fd = mkstemp(path);
     if (fd >= 0) close(fd);
-    std::string p = templ;
-    atexit([] { remove(scratch().c_str()); });
-    return p;
-  }();
-  return path;
-}
+  }
+  ~scratch_file() { remove(path); }
+  char path[32] = "/tmp/xrq5-fuzz-gige-XXXXXX";
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   xrq5_fuzz::setup();
-  std::string path = scratch();
-  FILE* f = fopen(path.c_str(), "wb");
+  static scratch_file scratch;
+  char* path = scratch.path;
+  FILE* f = fopen(path, "wb");
   if (f == nullptr) return 0;
   fwrite(data, 1, size, f);
   fclose(f);
   std::vector<XRQ5GigEFeature*> list;
-  xrq5_fill_gige_descr(&path[0], &list);
+  xrq5_fill_gige_descr(path, &list);
   xrq5_dump_gige_descr(&list);
   xrq5_clean_gige_descr(&list);
   return 0;
