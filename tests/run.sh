@@ -15,6 +15,8 @@ opts=()
 if [ "$mode" = "--sanitize" ]; then
   dir=build-asan
   opts=(-DXRQ5_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+elif [ "$mode" = "--valgrind" ]; then
+  opts=("-DMEMORYCHECK_COMMAND=$(command -v valgrind)")
 fi
 jobs=$(nproc)
 cmake -S . -B "$dir" -DXRQ5_BUILD_TESTS=ON -DXRQ5_WERROR=ON "${opts[@]}" \
