@@ -113,11 +113,15 @@ class ratio_reporter : public benchmark::ConsoleReporter {
             to_ns(t.second, units_[p.first]) / (per_iteration_ ? 1.0 : static_cast<double>(t.first));
         lo = lo == 0 ? per_item : std::min(lo, per_item);
         hi = std::max(hi, per_item);
-        double ratio = 0;
-        if (b != times_.end() && b->second.count(t.first) && b->second.at(t.first) > 0)
-          ratio = to_ns(t.second, units_[p.first]) / to_ns(b->second.at(t.first), units_[p.second]);
-        printf("%-34s %10ld %12.1f %9.2fx\n", (p.first + " / " + p.second).substr(0, 34).c_str(),
-               t.first, per_item, ratio);
+        const std::string label = p.second.empty() ? p.first : p.first + " / " + p.second;
+        if (b != times_.end() && b->second.count(t.first) && b->second.at(t.first) > 0) {
+          const double ratio =
+              to_ns(t.second, units_[p.first]) / to_ns(b->second.at(t.first), units_[p.second]);
+          printf("%-34s %10ld %12.1f %9.2fx\n", label.substr(0, 34).c_str(), t.first, per_item,
+                 ratio);
+        } else {  // no baseline: only the time per item
+          printf("%-34s %10ld %12.1f %10s\n", label.substr(0, 34).c_str(), t.first, per_item, "-");
+        }
       }
       if (lo > 0) printf("%-34s %10s %12s %9.2fx spread of ns per item\n", p.first.c_str(), "", "", hi / lo);
     }
