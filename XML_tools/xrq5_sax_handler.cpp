@@ -120,6 +120,9 @@ void xrq5_sax_handler<Attr>::release_all() {
   clear_attributes();
   for (attr_slot* a : slots) delete a;
   slots.clear();
+  for (attr_slot* a : pending_slots_) delete a;
+  pending_slots_.clear();
+  pending_tag_buf_ = text_buffer();
   resetDocument();
   std::basic_string<XMLCh>().swap(step_text);
   tag_buf = text_buffer();
@@ -129,7 +132,8 @@ void xrq5_sax_handler<Attr>::release_all() {
 template <class Attr>
 void xrq5_sax_handler<Attr>::characters(const XMLCh* const chars, const XMLSize_t length) {
   fCharacterCount += static_cast<unsigned int>(length);
-  if (tag == nullptr) return;
+  if (tag == nullptr || pending_) return;
+  text_open_ = true;
   if (!step_has_text) {
     step_has_text = true;
     step_wide = false;
@@ -158,6 +162,11 @@ void xrq5_sax_handler<Attr>::take_wide_text() {
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::endElement(const XMLCh* const) {
+  if (reading_ahead_) {
+    pending_ = pending_end_ = true;
+    return;
+  }
+  text_open_ = false;
   end_step();
   end_flag = true;
 }
@@ -172,26 +181,77 @@ void xrq5_sax_handler<Attr>::resetDocument() {
   fElementCount = fAttrCount = fCharacterCount = fSpaceCount = 0;
   error_count = 0;
   step_has_text = false;
+  text_open_ = false;
+  pending_ = pending_start_ = pending_end_ = false;
+  pending_errors_ = 0;
   resetTagValue();
+}
+
+template <class Attr>
+size_t xrq5_sax_handler<Attr>::take_start(text_buffer& name_buf, std::vector<attr_slot*>& to,
+                                          const XMLCh* name, xercesc::AttributeList& attributes) {
+  transcode_name(name_buf, name);
+  const XMLSize_t n = attributes.getLength();
+  for (XMLSize_t i = 0; i < n; i++) {
+    if (i == to.size()) to.push_back(new attr_slot());
+    attr_slot& a = *to[i];
+    a.record.name = transcode_name(a.name, attributes.getName(i));
+    a.record.type = transcode_name(a.type, attributes.getType(i));
+    a.record.value = transcode_name(a.value, attributes.getValue(i));
+  }
+  return n;
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::start_element(size_t attributes) {
+  tag = tag_buf.data.get();
+  fElementCount++;
+  fAttrCount += static_cast<unsigned int>(attributes);
+  clear_attributes();
+  for (size_t i = 0; i < attributes; i++) vattr.push_back(&slots[i]->record);
 }
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::startElement(const XMLCh* const name,
                                           xercesc::AttributeList& attributes) {
-  end_step();
-  tag = transcode_name(tag_buf, name);
-  const XMLSize_t n = attributes.getLength();
-  fElementCount++;
-  fAttrCount += static_cast<unsigned int>(n);
-  clear_attributes();
-  for (XMLSize_t i = 0; i < n; i++) {
-    if (i == slots.size()) slots.push_back(new attr_slot());
-    attr_slot& a = *slots[i];
-    a.record.name = transcode_name(a.name, attributes.getName(i));
-    a.record.type = transcode_name(a.type, attributes.getType(i));
-    a.record.value = transcode_name(a.value, attributes.getValue(i));
-    vattr.push_back(&a.record);
+  if (reading_ahead_) {
+    // Kept apart: the step that read ahead still shows its own element's attributes.
+    pending_attributes_ = take_start(pending_tag_buf_, pending_slots_, name, attributes);
+    pending_ = pending_start_ = true;
+    return;
   }
+  text_open_ = false;
+  end_step();
+  start_element(take_start(tag_buf, slots, name, attributes));
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::read_ahead(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token,
+                                        bool& gotMore) {
+  struct flag {
+    explicit flag(bool& f) : f_(f) { f_ = true; }
+    ~flag() { f_ = false; }
+    bool& f_;
+  } ahead(reading_ahead_);
+  while (gotMore && !pending_) gotMore = parser->parseNext(token);
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::apply_pending() {
+  if (pending_start_) {
+    std::swap(tag_buf, pending_tag_buf_);
+    for (size_t i = 0; i < pending_attributes_; ++i) {
+      if (i == slots.size()) slots.push_back(nullptr);
+      std::swap(slots[i], pending_slots_[i]);
+      if (pending_slots_[i] == nullptr) pending_slots_[i] = new attr_slot();
+    }
+    start_element(pending_attributes_);
+  }
+  if (pending_end_) end_flag = true;
+  error_count += pending_errors_;
+  pending_ = pending_start_ = pending_end_ = false;
+  pending_errors_ = 0;
+  pending_attributes_ = 0;
 }
 
 template <class Attr>
@@ -202,6 +262,12 @@ void xrq5_sax_handler<Attr>::report(const char* kind, const xercesc::SAXParseExc
             << static_cast<unsigned long long>(exc.getLineNumber()) << ", char "
             << static_cast<unsigned long long>(exc.getColumnNumber()) << "): " << msg.c_str()
             << std::endl;
+  if (reading_ahead_) {
+    // Counted with the step it belongs to, the next one.
+    pending_errors_++;
+    pending_ = true;
+    return;
+  }
   error_count++;
 }
 

@@ -8,13 +8,17 @@
 //
 // Per step:
 // - a start tag replaces the tag and the attributes; the text is not touched;
-// - the character data of one step are joined (Xerces splits text at entity and
-//   character references) and become the text of the held tag; text made only of
-//   blanks, line feeds and tabs clears tag and text instead; text while no tag is held
-//   is only counted;
+// - the character data of one step are joined and become the text of the held tag;
+//   text made only of blanks, line feeds and tabs clears tag and text instead; text
+//   while no tag is held is only counted;
 // - an end tag sets the end flag; reset_end_tag_flag() at the start of the next step
 //   then releases tag, text and attributes (also when the step held text), so that the
 //   tag of a start tag without text survives into the next step.
+// The text of an element reaches the reader whole: Xerces stops a run of character
+// data at an entity reference, a CDATA section, a comment or a processing instruction,
+// so a step that holds text reads ahead until a start tag, an end tag or a problem
+// comes, joining what it meets. That start tag, end tag or problem is kept and makes
+// the next step, exactly as if it had been read then.
 // Warnings, errors and fatal errors are printed to standard error with the system id,
 // line and column, and counted; none of them throws.
 #ifndef XRQ5_SAX_HANDLER_H
@@ -55,10 +59,15 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
     if (t) *t = nullptr;
     if (v) *v = nullptr;
     reset_end_tag_flag();
-    if (!gotMore) return -1;
-    gotMore = parser->parseNext(token);
-    end_step();
-    if (!gotMore) parser->parseReset(token);
+    if (pending_) {
+      apply_pending();  // read ahead by the last step: no Xerces call now
+    } else {
+      if (!gotMore) return -1;
+      gotMore = parser->parseNext(token);
+      if (text_open_ && error_count == 0) read_ahead(parser, token, gotMore);
+      end_step();
+      if (!gotMore) parser->parseReset(token);
+    }
     if (error_count != 0) return error_count;
     if (t) *t = tag;
     if (v) *v = value;
@@ -69,6 +78,7 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   // element or held text; otherwise keeps them.
   void reset_end_tag_flag() {
     step_has_text = false;  // nothing of the last step is pending
+    text_open_ = false;
     if (!end_flag && value == nullptr) return;
     resetTagValue();
     clear_attributes();
@@ -139,6 +149,12 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   void report(const char* kind, const xercesc::SAXParseException& exc);
   void clear_attributes() { vattr.clear(); }
   void take_wide_text();
+  // Fills tag_buf and the first slots from a start tag; the number of attributes.
+  size_t take_start(text_buffer& name_buf, std::vector<attr_slot*>& slots_, const XMLCh* name,
+                    xercesc::AttributeList& attributes);
+  void start_element(size_t attributes);
+  void read_ahead(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token, bool& gotMore);
+  void apply_pending();
 
   unsigned int fElementCount;
   unsigned int fAttrCount;
@@ -157,6 +173,15 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   size_t step_len;
   text_buffer tag_buf, value_buf;      // what tag and value point into
   std::vector<attr_slot*> slots;       // owned; vattr points into the first ones
+  // Reading ahead: what came after the text of a step, kept for the next step.
+  bool text_open_ = false;   // the step holds text of the held tag, and nothing after it
+  bool reading_ahead_ = false;
+  bool pending_ = false;     // a start tag, an end tag or a problem is kept
+  bool pending_start_ = false, pending_end_ = false;
+  int pending_errors_ = 0;
+  size_t pending_attributes_ = 0;
+  text_buffer pending_tag_buf_;
+  std::vector<attr_slot*> pending_slots_;  // owned
   xrq5_parser_memory memory;
 };
 
