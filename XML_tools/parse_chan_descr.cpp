@@ -14,6 +14,7 @@
 #include "xrq5_name_index.h"
 #include "xrq5_output.h"
 #include "xrq5_reader.h"
+#include "xrq5_text.h"
 
 namespace {
 
@@ -43,12 +44,13 @@ const char root_var_form[] = "DAQvariables";
 
 // ---- small conversions ---------------------------------------------------------------
 
-// Text cut to the field, the rest of the field zero-filled (fields of new records are
-// zero already, so only a field written before needs clearing).
+// Text cut to the field (never inside a character), the rest of the field zero-filled
+// (fields of new records are zero already, so only a field written before needs
+// clearing).
 template <size_t N>
 void copy_text(char (&field)[N], const char* text) {
   if (field[0] != '\0') memset(field, 0, N);
-  memcpy(field, text, strnlen(text, N - 1));
+  memcpy(field, text, xrq5_internal::cut_length(text, N - 1));
 }
 
 // What strtol base 10 reads (leading white space, a sign, digits; 0 without digits),
@@ -514,6 +516,10 @@ int read_descr_list(char* source, std::vector<chan_descr_2010*>* list, bool shif
 // ---- the writers ---------------------------------------------------------------------
 
 const char undefined_name[] = "!!!UNDEFINED!!!";
+
+const xrq5_output::messages xcd_messages = {
+    "dump_chan_desr() failed to open file: '", nullptr, "dump_chan_desr()  write failed",
+    "dump_chan_desr() failed to write file: '"};
 const char var_root[] = "DAQvariables";
 
 // A fixed field as text, never past its end (records built by callers may lack the
@@ -607,7 +613,7 @@ class xcd_writer {
     }
     for (const bit_descr* b : c.bits) {
       attribute("bitTitle", "bit", b->bit, false);
-      body_.append(field(b->bit_name));
+      xrq5_output::append_text(body_, field(b->bit_name));
       END_TAGN(body_, "bitTitle");
     }
     for (const dim_descr* d : c.dims) {
@@ -625,7 +631,7 @@ class xcd_writer {
  private:
   void text(const char* tag, std::string_view value) {
     START_TAG(body_, tag);
-    body_.append(value);
+    xrq5_output::append_text(body_, value);
     END_TAGN(body_, tag);
   }
   void number(const char* tag, int v) {
@@ -949,16 +955,9 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
     printf("dump_chan_desr() invalid argument: '\n");
     return XRQ5_DUMP_FAILED;
   }
-  FILE* f = nullptr;
-  if (file_name != nullptr && file_name[0] != '\0') {
-    f = fopen(file_name, "w");
-    if (f == nullptr) {
-      printf("dump_chan_desr() failed to open file: '%s'\n", file_name);
-      fflush(stdout);
-      perror("fopen");
-      return XRQ5_DUMP_OPEN_FAILED;
-    }
-  }
+  xrq5_output::output out(xcd_messages);
+  if (!out.open(file_name)) return XRQ5_DUMP_OPEN_FAILED;
+  FILE* f = out.file();
   const bool xml = mode == DUMP_XML_FILE;
   // The document is built in one string, declaration first; room for a few hundred
   // bytes a channel saves copying it while it grows.
@@ -1004,9 +1003,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
   if (xml) {
     END_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);
     doc += '\n';
-    if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
-    if (fd != -1 && !xrq5_output::write_all(fd, doc)) {
-      printf("dump_chan_desr()  write failed\n");
+    if (!out.put(doc, fd)) {
       result = XRQ5_DUMP_FAILED;
     } else if (sout != nullptr) {
       if (sout->empty())
@@ -1015,9 +1012,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
         sout->append(doc);
     }
   }
-  if (f != nullptr &&
-      !xrq5_output::close_file(f, "dump_chan_desr() failed to write file: '", file_name))
-    result = XRQ5_DUMP_FAILED;
+  if (!out.close(false)) result = XRQ5_DUMP_FAILED;
   return result;
 }
 

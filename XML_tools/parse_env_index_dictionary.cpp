@@ -10,6 +10,7 @@
 #include "parse_chan_descr.h"
 #include "xrq5_output.h"
 #include "xrq5_reader.h"
+#include "xrq5_text.h"
 
 namespace {
 
@@ -30,6 +31,8 @@ struct layout<xrq5_env_index_dictionary_entry> {
   static constexpr const char* write_failed = "dump_env_index_dict() failed to write ";
   static constexpr const char* file_write_failed = "dump_env_index_dict() failed to write file: '";
   static constexpr int dict_dtype = XRQ5_ENV_DICT_BLOCK;
+  static constexpr xrq5_output::messages texts = {open_failed, file, write_failed,
+                                                  file_write_failed};
 };
 
 template <>
@@ -43,6 +46,8 @@ struct layout<xrq5_env_index_dictionary_entry_2010> {
   static constexpr const char* file_write_failed =
       "dump_env_index_dict_2010() failed to write file: '";
   static constexpr int dict_dtype = XRQ5_ENV_DICT_BLOCK_2010;
+  static constexpr xrq5_output::messages texts = {open_failed, file, write_failed,
+                                                  file_write_failed};
 };
 
 template <class Entry>
@@ -85,8 +90,9 @@ class dict_reader {
       have_index_ = true;
       append_when_complete();
     } else if (strcmp(tag, tags[ENV_INDX_PROP]) == 0) {
-      // The name is cut to the field, the rest zero-filled, so it is always terminated.
-      const size_t n = strnlen(val, name_field<Entry>() - 1);
+      // The name is cut to the field (never inside a character), the rest zero-filled,
+      // so it is always terminated.
+      const size_t n = xrq5_internal::cut_length(val, name_field<Entry>() - 1);
       memset(e.data.env_prop, 0, name_field<Entry>());
       memcpy(e.data.env_prop, val, n);
       have_prop_ = true;
@@ -146,17 +152,17 @@ std::string name_of(const Entry& e) {
 template <class Entry>
 void element(std::string& body, const Entry& e) {
   char num[64];
-  auto text = [&body](int tag, const std::string& value) {
+  auto text = [&body](int tag, std::string_view value) {
     START_TAG(body, tags[tag]);
-    body += value;
+    xrq5_output::append_text(body, value);
     END_TAGN(body, tags[tag]);
   };
   START_TAGN(body, tags[ENV_INDX_CHAN]);
   snprintf(num, sizeof num, "%d", e.index);
   text(ENV_INDX_INDX, num);
   text(ENV_INDX_PROP, name_of(e));
-  text(ENV_INDX_DABS, std::to_string(e.data.env_ch_abs_delta));  // "%f"
-  text(ENV_INDX_DREL, std::to_string(e.data.env_ch_rel_delta));
+  text(ENV_INDX_DABS, std::string_view(num, xrq5_output::format_float(num, e.data.env_ch_abs_delta)));
+  text(ENV_INDX_DREL, std::string_view(num, xrq5_output::format_float(num, e.data.env_ch_rel_delta)));
   END_TAGN(body, tags[ENV_INDX_CHAN]);
 }
 
@@ -167,21 +173,13 @@ int dump_dict(std::vector<Entry*>* list, char* file_name, int mode, int fd, std:
     printf("%s\n", L::no_list);
     return ENV_INDX_FAILED;
   }
-  FILE* f = nullptr;
-  if (file_name != nullptr && file_name[0] != '\0') {
-    f = fopen(file_name, "w");
-    if (f == nullptr) {
-      printf("%s%s'\n", L::open_failed, file_name);
-      fflush(stdout);
-      perror("fopen");
-      return ENV_INDX_OPEN_FAILED;
-    }
-    printf("%s%s' has been created\n", L::file, file_name);
-  }
+  xrq5_output::output out(L::texts);
+  if (!out.open(file_name)) return ENV_INDX_OPEN_FAILED;
+  FILE* f = out.file();
   std::string body;
   START_TAGN(body, tags[ENV_INDX_ROOT]);
   add_iso_date(body);
-  const bool screen = f == nullptr && xml_str == nullptr && fd == -1;
+  const bool screen = out.screen(xml_str, fd);
   const bool xml = mode == ENV_INDX_DUMP_XML_FILE || mode == ENV_INDX_DUMP_XML_STRING;
   int n = 0;
   for (const Entry* e : *list) {
@@ -210,19 +208,12 @@ int dump_dict(std::vector<Entry*>* list, char* file_name, int mode, int fd, std:
     doc += body;
     doc += '\n';
     if (mode == ENV_INDX_DUMP_XML_FILE) {
-      if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
-      if (fd != -1 && !xrq5_output::write_all(fd, doc)) {
-        printf("%s\n", L::write_failed);
-        result = ENV_INDX_FAILED;
-      }
+      if (!out.put(doc, fd)) result = ENV_INDX_FAILED;
     } else if (xml_str != nullptr) {
       *xml_str = doc;
     }
   }
-  if (f != nullptr) {
-    if (!xrq5_output::close_file(f, L::file_write_failed, file_name)) return ENV_INDX_FAILED;
-    if (result == 0) printf("%s%s' has been closed\n", L::file, file_name);
-  }
+  if (!out.close(result == 0)) result = ENV_INDX_FAILED;
   std::cout.flush();
   return result;
 }

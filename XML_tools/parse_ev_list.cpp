@@ -8,6 +8,7 @@
 
 #include "event_util.h"
 #include "xrq5_reader.h"
+#include "xrq5_text.h"
 
 namespace {
 
@@ -65,7 +66,8 @@ class ev_list_reader {
     if (strcmp(tag, "SBLOCK") == 0) {
       std::unique_ptr<xrq5_ev_sb_list> sb(new xrq5_ev_sb_list());
       std::unique_ptr<std::vector<char*>> chans(new std::vector<char*>());
-      snprintf(sb->sb_list, 255, "%s", val);  // at most 254 characters
+      // At most 254 characters, never cut inside one.
+      memcpy(sb->sb_list, val, xrq5_internal::cut_length(val, 254));
       ent_->sb_list->push_back(sb.get());
       sb->ch_list = chans.release();
       ev_ent_ = sb.release();

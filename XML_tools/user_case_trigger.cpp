@@ -15,6 +15,7 @@
 #include "parse_chan_descr.h"
 #include "xrq5_output.h"
 #include "xrq5_reader.h"
+#include "xrq5_text.h"
 
 namespace {
 
@@ -512,6 +513,19 @@ void read_int(const char* text, int* field) {
   *field = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
 }
 
+// PreMode is written with "%u", so a negative number comes back above INT_MAX: the
+// 32-bit pattern is the number.
+void read_events(const char* text, int* field) {
+  if (text == nullptr) return;
+  char* end = nullptr;
+  const long long v = strtoll(text, &end, 10);
+  if (end == text) return;
+  if (v > INT_MAX && v <= static_cast<long long>(UINT_MAX))
+    *field = static_cast<int>(static_cast<unsigned int>(v));
+  else
+    *field = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
+
 void read_float(const char* text, float* field) {
   if (text == nullptr) return;
   char* end = nullptr;
@@ -522,7 +536,7 @@ void read_float(const char* text, float* field) {
 template <size_t N>
 void read_text(const char* text, char (&field)[N]) {
   if (text == nullptr) return;
-  const size_t n = strnlen(text, N - 1);
+  const size_t n = xrq5_internal::cut_length(text, N - 1);
   memcpy(field, text, n);
   memset(field + n, 0, N - n);
 }
@@ -564,7 +578,7 @@ class trigger_reader {
     } else if (strcmp(tag, trig_tags[USER_TRIG_GROUP]) == 0) {
       read_text(attr("name"), t.group);
     } else if (strcmp(tag, trig_tags[USER_TRIG_PREMODE]) == 0) {
-      read_int(attr("events"), &t.pre_mode);
+      read_events(attr("events"), &t.pre_mode);
     } else if (strcmp(tag, trig_tags[USER_TRIG_FUNC]) == 0) {
       for (int r = 0; r < 16; ++r) {
         for (const char* alias : tags_aliasses[r]) {
@@ -636,60 +650,66 @@ bool read_trigger_list(char* source, std::vector<xrq5_user_case_trigger*>* list)
   return r.at != xrq5_read::read_done || r.errors != 0 || reader.failed();
 }
 
-// The XML group of one trigger.
+const xrq5_output::messages trigger_messages = {
+    "dump_user_trigger_list() failed to open file: '", "dump_user_trigger_list()  file: '",
+    "dump_user_trigger_list()  write failed", "dump_user_trigger_list() failed to write file: '"};
+
+// The XML group of one trigger. Texts are escaped and encoded for the declaration.
 void trigger_xml(std::string& body, const xrq5_user_case_trigger& t) {
+  std::vector<std::string> texts;  // the values of one element
   std::vector<char*> names, values;
-  auto attr = [&names, &values](const char* name, const char* value) {
+  texts.reserve(17);
+  auto attr = [&](const char* name, std::string value) {
     names.push_back(const_cast<char*>(name));
-    values.push_back(const_cast<char*>(value));
+    texts.push_back(std::move(value));
   };
-  auto element = [&body, &names, &values](int tag) {
+  auto text = [&](const char* name, const char* value, size_t cap) {
+    attr(name, xrq5_output::attribute(std::string_view(value, strnlen(value, cap))));
+  };
+  auto number = [&](const char* name, const char* format, auto v) {
+    char num[64];
+    snprintf(num, sizeof num, format, v);
+    attr(name, num);
+  };
+  auto real = [&](const char* name, float v) {
+    char num[64];
+    attr(name, std::string(num, static_cast<size_t>(xrq5_output::format_float(num, v))));
+  };
+  auto element = [&](int tag) {
+    for (std::string& v : texts) values.push_back(&v[0]);
     START_TAG_ATTRN(body, trig_tags[tag], &names, &values);
     names.clear();
     values.clear();
+    texts.clear();
   };
-  char num[64];
   START_TAGN(body, trig_tags[USER_TRIG_TRIGGER]);
-  const std::string channel(t.channel, strnlen(t.channel, sizeof t.channel));
-  attr("name", channel.c_str());
-  snprintf(num, sizeof num, "%d", t.subchannel);
-  attr("subchan", num);
+  text("name", t.channel, sizeof t.channel);
+  number("subchan", "%d", t.subchannel);
   element(USER_TRIG_CHANNEL);
-  attr("name", xrq5_get_function_string(t.function));
+  text("name", xrq5_get_function_string(t.function), 256);
   static const char* const params[16] = {"param0",  "param1",  "param2",  "param3",
                                          "param4",  "param5",  "param6",  "param7",
                                          "param8",  "param9",  "param10", "param11",
                                          "param12", "param13", "param14", "param15"};
-  std::string param_text[16];
-  for (int k = 0; k < 16; ++k) {
-    param_text[k] = std::to_string(t.fparam[k]);  // "%f"
-    attr(params[k], param_text[k].c_str());
-  }
+  for (int k = 0; k < 16; ++k) real(params[k], t.fparam[k]);
   element(USER_TRIG_FUNC);
-  attr("name", xrq5_get_operation_string(t.operation));
+  text("name", xrq5_get_operation_string(t.operation), 256);
   element(USER_TRIG_OP);
-  std::string low = std::to_string(t.low), upper = std::to_string(t.upper);  // "%f"
-  attr("value", low.c_str());
+  real("value", t.low);
   element(USER_TRIG_LL);
-  attr("value", upper.c_str());
+  real("value", t.upper);
   element(USER_TRIG_UL);
-  snprintf(num, sizeof num, "0x%X", t.bitmask);
-  attr("mask", num);
+  number("mask", "0x%X", t.bitmask);
   element(USER_TRIG_BIT_MASK);
-  snprintf(num, sizeof num, "%u", static_cast<unsigned int>(t.time));
-  attr("time", num);
+  number("time", "%u", static_cast<unsigned int>(t.time));
   element(USER_TRIG_TIME);
-  const std::string description(t.description, strnlen(t.description, sizeof t.description));
-  attr("text", description.c_str());
+  text("text", t.description, sizeof t.description);
   element(USER_TRIG_DESCR);
-  snprintf(num, sizeof num, "%u", static_cast<unsigned int>(t.pre_mode));
-  attr("events", num);
+  number("events", "%u", static_cast<unsigned int>(t.pre_mode));
   element(USER_TRIG_PREMODE);
-  snprintf(num, sizeof num, "%d", t.post_mode);
-  attr("events", num);
+  number("events", "%d", t.post_mode);
   element(USER_TRIG_POSTMODE);
-  const std::string group(t.group, strnlen(t.group, sizeof t.group));
-  attr("name", group.c_str());
+  text("name", t.group, sizeof t.group);
   element(USER_TRIG_GROUP);
   END_TAGN(body, trig_tags[USER_TRIG_TRIGGER]);
 }
@@ -738,21 +758,13 @@ int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* fil
     printf("dump_user_trigger_list() invalid argument: '\n");
     return USER_TRIG_FAILED;
   }
-  FILE* f = nullptr;
-  if (file_name != nullptr && file_name[0] != '\0') {
-    f = fopen(file_name, "w");
-    if (f == nullptr) {
-      printf("dump_user_trigger_list() failed to open file: '%s'\n", file_name);
-      fflush(stdout);
-      perror("fopen");
-      return USER_TRIG_OPEN_FAILED;
-    }
-    printf("dump_user_trigger_list()  file: '%s' has been created\n", file_name);
-  }
+  xrq5_output::output out(trigger_messages);
+  if (!out.open(file_name)) return USER_TRIG_OPEN_FAILED;
+  FILE* f = out.file();
   std::string body;
   START_TAGN(body, trig_tags[USER_TRIG_ROOT]);
   add_iso_date(body);
-  const bool screen = f == nullptr && xml_str == nullptr && fd == -1;
+  const bool screen = out.screen(xml_str, fd);
   const bool xml = mode == USER_TRIG_DUMP_XML_FILE || mode == USER_TRIG_DUMP_XML_STRING;
   int i = 0;
   for (const xrq5_user_case_trigger* t : *list) {
@@ -772,20 +784,12 @@ int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* fil
     set_xml_header(doc);
     doc += body;
     if (mode == USER_TRIG_DUMP_XML_FILE) {
-      if (f != nullptr) fwrite(doc.data(), 1, doc.size(), f);
-      if (fd != -1 && !xrq5_output::write_all(fd, doc)) {
-        printf("dump_user_trigger_list()  write failed\n");
-        result = USER_TRIG_FAILED;
-      }
+      if (!out.put(doc, fd)) result = USER_TRIG_FAILED;
     } else if (xml_str != nullptr) {
       *xml_str = doc;
     }
   }
-  if (f != nullptr) {
-    if (!xrq5_output::close_file(f, "dump_user_trigger_list() failed to write file: '", file_name))
-      return USER_TRIG_FAILED;
-    if (result == 0) printf("dump_user_trigger_list()  file: '%s' has been closed\n", file_name);
-  }
+  if (!out.close(result == 0)) result = USER_TRIG_FAILED;
   return result;
 }
 

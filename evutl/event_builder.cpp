@@ -1,5 +1,7 @@
 #include "event_builder.h"
 
+#include "xrq5_replace_file.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -156,27 +158,33 @@ xrq5_serv_block_subhead_2010* xrq5_evb_next_block(char* blocks, size_t size, siz
 
 int xrq5_evb_write_file(const char* path, const std::vector<xrq5_evb_event>& events,
                         std::string* error) {
-  FILE* raw = path ? fopen(path, "wb") : nullptr;
-  if (raw == nullptr) {
+  xrq5_internal::replace_file out;
+  if (path == nullptr || !out.open(path, "wb")) {
     set_error(error, std::string("cannot create '") + (path ? path : "") + "': " + strerror(errno));
     return XRQ5_EVB_OPEN_FAILED;
   }
-  file_ptr f(raw, fclose);
+  FILE* f = out.stream();
   file_head fh;
   memcpy(fh.magic, file_magic, sizeof fh.magic);
   fh.version = file_version;
   fh.reserved = 0;
-  bool ok = fwrite(&fh, sizeof fh, 1, f.get()) == 1;
+  bool ok = fwrite(&fh, sizeof fh, 1, f) == 1;
   for (const xrq5_evb_event& ev : events) {
     if (!ok) break;
     event_head eh{event_magic, ev.ev_type, ev.ev_number, ev.time,
                   static_cast<uint32_t>(ev.blocks.size())};
-    ok = fwrite(&eh, sizeof eh, 1, f.get()) == 1 &&
-         (ev.blocks.empty() || fwrite(ev.blocks.data(), ev.blocks.size(), 1, f.get()) == 1);
+    ok = fwrite(&eh, sizeof eh, 1, f) == 1 &&
+         (ev.blocks.empty() || fwrite(ev.blocks.data(), ev.blocks.size(), 1, f) == 1);
   }
   const int err = errno;
-  if (fclose(f.release()) != 0 || !ok) {
-    set_error(error, std::string("cannot write '") + path + "': " + strerror(ok ? errno : err));
+  // Only a complete file replaces the old one.
+  if (!ok) {
+    out.discard();
+    set_error(error, std::string("cannot write '") + path + "': " + strerror(err));
+    return XRQ5_EVB_WRITE_FAILED;
+  }
+  if (!out.commit()) {
+    set_error(error, std::string("cannot write '") + path + "': " + strerror(errno));
     return XRQ5_EVB_WRITE_FAILED;
   }
   return XRQ5_EVB_OK;

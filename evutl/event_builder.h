@@ -88,7 +88,8 @@ enum {
   XRQ5_EVB_BAD_FILE = 3       // not a recorded-event file, or truncated or inconsistent
 };
 
-// Writes the events to `path` (created or truncated).
+// Writes the events to `path`, replacing the file there only once all of it was
+// written: on failure an old file stays as it was.
 int xrq5_evb_write_file(const char* path, const std::vector<xrq5_evb_event>& events,
                         std::string* error);
 

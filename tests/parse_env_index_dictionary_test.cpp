@@ -162,7 +162,7 @@ TYPED_TEST(env_dict, writer_formats_and_round_trip) {
   EXPECT_EQ(without_date(xml),
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<ENVINDEXDICT>\n<CHANNEL>\n"
             "<INDEX>12</INDEX>\n<PROP>TEMP.1</PROP>\n<DABS>0.100000</DABS>\n<DREL>0.000000</DREL>\n"
-            "</CHANNEL>\n<CHANNEL>\n<INDEX>3</INDEX>\n<PROP></PROP>\n<DABS>1.234568</DABS>\n"
+            "</CHANNEL>\n<CHANNEL>\n<INDEX>3</INDEX>\n<PROP></PROP>\n<DABS>1.2345679</DABS>\n"
             "<DREL>2.500000</DREL>\n</CHANNEL>\n</ENVINDEXDICT>\n\n");
   std::vector<typename TypeParam::entry*> back;
   ASSERT_EQ(TypeParam::read(&xml[0], &back), 0);
