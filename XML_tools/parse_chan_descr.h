@@ -152,8 +152,15 @@ int xrq5_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>*
 
 // ---- writers -------------------------------------------------------------------------
 
+// Every writer that writes a file by name writes it beside the target and puts it in
+// place only once it is complete: when writing fails (a full disk), the old file stays
+// as it was. Texts go into the XML escaped (& < > and, in attributes, ") and encoded
+// for the ISO-8859-1 declaration: the UTF-8 that the readers hand out becomes one byte
+// per character up to U+00FF, a character reference beyond; floats are written "%f"
+// unless that would not read back as the same float (then with the digits it needs).
+//
 // Writes `list` (not changed) to the targets that are given: a file created or
-// truncated under file_name (null or empty: none), the open descriptor fd (-1: none)
+// replaced under file_name (null or empty: none), the open descriptor fd (-1: none)
 // and the string *sout, appended to (null: none). With no target at all the list is
 // printed with print_xrq5_chan_descr, whatever the mode. Otherwise, by mode:
 //   DUMP_TO_SCREEN       nothing (a given file is created empty)
@@ -174,7 +181,8 @@ int xrq5_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>*
 // perror on standard output/error); XRQ5_DUMP_FAILED for a null list or a bad format
 // ("dump_chan_desr() invalid argument: '"), and when writing the descriptor or the
 // file failed ("dump_chan_desr()  write failed", "dump_chan_desr() failed to write
-// file: '...'"). A file that was opened is closed in every case.
+// file: '...'"; the old file then stays as it was). A file that was opened is closed
+// in every case.
 int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mode, int format,
                    int fd, std::string* sout, std::vector<dim_params*>* dims);
 

@@ -78,7 +78,14 @@ int parse_env_index_dict_readf(char* file, std::vector<xrq5_env_index_dictionary
 int parse_env_index_dict_readf_2010(char* file,
                                     std::vector<xrq5_env_index_dictionary_entry_2010*>* list);
 
-// Write `list` to the targets given: a file created under file_name (null or empty:
+// Every writer that writes a file by name writes it beside the target and puts it in
+// place only once it is complete: when writing fails (a full disk), the old file stays
+// as it was. Texts go into the XML escaped (& < > and, in attributes, ") and encoded
+// for the ISO-8859-1 declaration: the UTF-8 that the readers hand out becomes one byte
+// per character up to U+00FF, a character reference beyond; floats are written "%f"
+// unless that would not read back as the same float (then with the digits it needs).
+//
+// Write `list` to the targets given: a file created or replaced under file_name (null or empty:
 // none; "... has been created" and "... has been closed" on standard output, whatever
 // the mode), the descriptor fd (-1: none), the string *xml_str (replaced). With no
 // target at all every record is printed on the screen, whatever the mode. Otherwise

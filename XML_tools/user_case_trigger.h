@@ -161,7 +161,14 @@ bool parse_trigger_list_read(char* xml, std::vector<xrq5_user_case_trigger*>* li
 // The same for the file `file`.
 bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_trigger*>* list);
 
-// Writes `list` to the targets given: a file created under file_name (null or empty:
+// Every writer that writes a file by name writes it beside the target and puts it in
+// place only once it is complete: when writing fails (a full disk), the old file stays
+// as it was. Texts go into the XML escaped (& < > and, in attributes, ") and encoded
+// for the ISO-8859-1 declaration: the UTF-8 that the readers hand out becomes one byte
+// per character up to U+00FF, a character reference beyond; floats are written "%f"
+// unless that would not read back as the same float (then with the digits it needs).
+//
+// Writes `list` to the targets given: a file created or replaced under file_name (null or empty:
 // none; "... has been created" and "... has been closed" on standard output), the
 // descriptor fd (-1: none), the string *xml_str (replaced). With no target at all the
 // list is printed on the screen, whatever the mode; otherwise mode 1 writes text lines

@@ -123,6 +123,30 @@ TEST_P(sax_parser, text_split_at_references_is_joined) {
             "0 W/-; 0 -/-; 0 -/-; 0 -/-; 0 -/-; end");
 }
 
+// Xerces stops a run of text at an entity reference of the internal subset, a CDATA
+// section, a comment or a processing instruction: the step reads on, so the whole text
+// comes in one step, and the steps around it stay as they are.
+TEST_P(sax_parser, text_around_entities_cdata_and_comments_comes_whole) {
+  const std::string dtd =
+      "<!DOCTYPE R [<!ELEMENT R ANY><!ELEMENT A (#PCDATA)><!ELEMENT B (#PCDATA)>"
+      "<!ELEMENT C (#PCDATA)><!ELEMENT D EMPTY><!ATTLIST A k CDATA #IMPLIED>"
+      "<!ENTITY e \"xyz\">]>";
+  EXPECT_EQ(steps(dtd + "<R><A k=\"v\">1&e;2</A><B>12<!--c-->34<?p i?>5<![CDATA[<6>]]>7</B>"
+                        "<C>&e;</C><D/></R>"),
+            "0 R/-; 0 A/-; 0 A/1xyz2; 0 -/-; 0 B/-; 0 B/12345<6>7; 0 -/-; 0 C/-; 0 C/xyz; "
+            "0 -/-; 0 D/-; 0 -/-; 0 -/-; end");
+  // The attributes of the element stay with its text; the next start tag waits.
+  auto p = open(dtd + "<R><A k=\"v\">1&e;2</A><D/></R>");
+  ASSERT_FALSE(p->start());
+  char *tag, *value, *a;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(p->parse(&tag, &value), 0);
+  EXPECT_STREQ(value, "1xyz2");
+  ASSERT_EQ(p->get_attr("k", &a), 0);
+  EXPECT_STREQ(a, "v");
+  // A problem met while reading on belongs to the step after the text.
+  EXPECT_EQ(steps(dtd + "<R><A>1&e;2&nope;</A></R>"), "0 R/-; 0 A/-; 0 A/1xyz2; 1 -/-; end");
+}
+
 TEST_P(sax_parser, non_ascii_text_and_names_come_out_in_utf8) {
   EXPECT_EQ(steps("<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><\xc3\xa9l>\xc2\xb5s &#8217;</\xc3\xa9l></R>"),
             "0 R/-; 0 \xc3\xa9l/-; 0 \xc3\xa9l/\xc2\xb5s \xe2\x80\x99; 0 -/-; 0 -/-; 0 -/-; end");

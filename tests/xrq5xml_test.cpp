@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -104,8 +105,14 @@ TEST(xrq5xml, exit_status_tells_what_went_wrong) {
 TEST(xrq5xml, convert_channel_descriptions) {
   temp_dir d;
   const std::string var = d.path() + "/v.xml";
-  const result to_var = tool("convert " + examples + "/xcd_tag.xml --to var -o " + var);
+  const result refused = tool("convert " + examples + "/xcd_tag.xml --to var -o " + var);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("as var loses data type in 3 records\n"), std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(var)) << "nothing is written without --lossy";
+  const result to_var = tool("convert " + examples + "/xcd_tag.xml --to var --lossy -o " + var);
   ASSERT_EQ(to_var.status, 0) << to_var.err;
+  EXPECT_EQ(to_var.out, "") << "no library progress line on standard output";
   const result back = tool("convert " + var + " --to tag");
   ASSERT_EQ(back.status, 0) << back.err;
 
@@ -244,3 +251,91 @@ TEST(xrq5xml, help_and_version) {
 }
 
 }  // namespace
+
+// The listing that `show` prints for a document, without its heading line.
+std::string listing(const std::string& file) {
+  const result r = tool("show " + file);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.out.substr(r.out.find('\n') + 1);
+}
+
+// Converted three times over, documents with XML special characters and characters
+// beyond ASCII show as they did; through the variable form, the fields it keeps do.
+TEST(xrq5xml, converting_again_and_again_changes_nothing) {
+  temp_dir d;
+  const std::string texts = "&amp; &lt;x&gt; &quot;q&quot; 'a' \xc3\xa9 \xc2\xb5 \xc3\x9f \xe4\xb8\xad \xf0\x9f\x98\x80";
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  const std::string xcd = d.write(
+      "xcd.xml", head + "<CHANDESCRIPTIONS><CHANNEL><STREAM>2</STREAM><EVTYPE>1</EVTYPE>"
+                        "<DTYPE>38</DTYPE><PROP>TEMP/Au\xc3\x9f" "en</PROP><NAME>T.A</NAME><DESC>" +
+                        texts + "</DESC><BIT>1\n<BIT_NAME>" + texts + "</BIT_NAME><BIT_DESCR>" +
+                        texts + "</BIT_DESCR></BIT></CHANNEL></CHANDESCRIPTIONS>\n");
+  const std::string triggers = d.write(
+      "t.xml", head + "<XRQ5USERTRIGGERLIST><USERTRIGGER><Chan name=\"" + texts +
+                   "\"/><UpperLimit value=\"5e-9\"/><Description text=\"" + texts +
+                   "\"/></USERTRIGGER></XRQ5USERTRIGGERLIST>\n");
+  const std::string dict = d.write(
+      "d.xml", head + "<ENVINDEXDICT><CHANNEL><INDEX>3</INDEX><PROP>" + texts +
+                   "</PROP><DABS>2e-7</DABS></CHANNEL></ENVINDEXDICT>\n");
+  struct {
+    std::string file, form;
+  } cases[] = {{xcd, "tag"}, {xcd, "var"}, {triggers, "xml"}, {dict, "xml"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + " as " + c.form);
+    std::string from = c.file;
+    for (int i = 1; i <= 3; ++i) {
+      const std::string to = d.path() + "/" + c.form + std::to_string(i) + ".xml";
+      const result r = tool("convert " + from + " --to " + c.form + " --lossy -o " + to);
+      ASSERT_EQ(r.status, 0) << r.err;
+      from = to;
+    }
+    if (c.form == "var") {
+      const result back = tool("convert " + from + " --to tag -o " + d.path() + "/back.xml");
+      ASSERT_EQ(back.status, 0) << back.err;
+      // What the variable form does not hold, as show prints it.
+      const std::regex lost(" stream   : [0-9]+ \n| data type: [^\n]*\n\t(count|db_key|sb_name) *:[^\n]*\n"
+                            "|\t\tdesc   : [^\n]*\n");
+      EXPECT_EQ(std::regex_replace(listing(d.path() + "/back.xml"), lost, ""),
+                std::regex_replace(listing(c.file), lost, ""));
+    } else {
+      EXPECT_EQ(listing(from), listing(c.file));
+    }
+  }
+}
+
+TEST(xrq5xml, convert_never_loses_the_old_file_nor_its_output) {
+  temp_dir d;
+  std::string big = "<CHANDESCRIPTIONS>\n";
+  for (int i = 0; i < 400; ++i)
+    big += "<CHANNEL><PROP>LINAC/DEVICE." + std::to_string(i) + "/PROPERTY</PROP></CHANNEL>\n";
+  const std::string source = d.write("big.xml", big + "</CHANDESCRIPTIONS>\n");
+  const std::string old_doc = xrq5_test::read_file(examples + "/xcd_tag.xml");
+  const std::string good = d.write("good.xml", old_doc);
+  // A file-size limit fails the write as a full disk does.
+  const std::string cmd = "bash -c 'ulimit -f 8; " + std::string(XRQ5_TOOL) + " convert " + source +
+                          " --to tag -o " + good + "' >" + d.path() + "/out 2>&1";
+  const int rc = std::system(cmd.c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_NE(xrq5_test::read_file(d.path() + "/out").find("failed to write file: '" + good + "'"),
+            std::string::npos);
+  EXPECT_EQ(xrq5_test::read_file(good), old_doc);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.path()), {}), 3) << "no temporary file";
+
+  // A closed standard output: nothing of the tool lands in the file.
+  const std::string closed = d.path() + "/closed.xml";
+  const std::string tool_path = XRQ5_TOOL;
+  EXPECT_EQ(WEXITSTATUS(std::system((tool_path + " convert " + examples + "/triggers.xml --to xml -o " +
+                                     closed + " >&- 2>/dev/null").c_str())),
+            0);
+  EXPECT_EQ(xrq5_test::read_file(closed).rfind("<?xml", 0), 0u);
+
+  for (const char* form : {"tag", "text"}) {
+    SCOPED_TRACE(form);
+    const std::string err = d.path() + "/err";
+    const int full = std::system((tool_path + " convert " + examples + "/xcd_tag.xml --to " + form +
+                                  " >/dev/full 2>" + err).c_str());
+    EXPECT_EQ(WEXITSTATUS(full), 1);
+    EXPECT_NE(xrq5_test::read_file(err).find("cannot write to standard output: No space left on device"),
+              std::string::npos);
+  }
+}

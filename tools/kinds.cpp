@@ -7,11 +7,14 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
+#include "round_trip.h"
 #include "user_case_trigger.h"
 #include "xrq5_gige_descr.h"
 
@@ -36,6 +39,30 @@ int read_chan_descr(char* file, bool print) {
   return r;
 }
 
+bool lossy = false;
+
+// Writes `text` to standard output; false, with a message, when that fails (a full
+// device, a closed descriptor).
+bool to_stdout(const char* data, size_t size) {
+  fflush(stdout);
+  const char* p = data;
+  size_t left = size;
+  while (left > 0) {
+    const ssize_t n = write(STDOUT_FILENO, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      fprintf(stderr, "xrq5xml convert: cannot write to standard output: %s\n",
+              strerror(n < 0 ? errno : EIO));
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool to_stdout(const std::string& text) { return to_stdout(text.data(), text.size()); }
+
 // Copies a finished text file to standard output.
 bool copy_to_stdout(const char* path) {
   FILE* f = fopen(path, "rb");
@@ -43,9 +70,9 @@ bool copy_to_stdout(const char* path) {
   char buf[65536];
   size_t n;
   bool ok = true;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) ok = ok && fwrite(buf, 1, n, stdout) == n;
+  while (ok && (n = fread(buf, 1, sizeof buf, f)) > 0) ok = to_stdout(buf, n);
   fclose(f);
-  return ok && fflush(stdout) == 0;
+  return ok;
 }
 
 // A temporary file that a text listing is written to before it is copied out.
@@ -62,23 +89,46 @@ struct temp_file {
   bool ok;
 };
 
-// Standard output goes to /dev/null meanwhile (the writers' progress lines about a
-// temporary file mean nothing to the reader of a listing).
-struct quiet_stdout {
-  quiet_stdout() {
+// Standard output of the library goes elsewhere meanwhile: to standard error while a
+// file named by -o is written (its progress and failure lines are not the output of
+// the command), to /dev/null while a listing for standard output is prepared in a
+// temporary file (lines about that file mean nothing to the reader).
+struct library_stdout {
+  explicit library_stdout(bool to_null) {
     fflush(stdout);
     saved = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    close(null);
+    const int to = to_null ? open("/dev/null", O_WRONLY) : dup(STDERR_FILENO);
+    if (to >= 0) {
+      dup2(to, STDOUT_FILENO);
+      close(to);
+    }
   }
-  ~quiet_stdout() {
+  ~library_stdout() {
     fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
+    if (saved >= 0) {
+      dup2(saved, STDOUT_FILENO);
+      close(saved);
+    }
   }
   int saved;
 };
+
+// Tells what writing `file` as `to` loses, one line per kind of field; true when the
+// conversion goes on (nothing is lost, or --lossy).
+bool accept(const losses& l, const char* file, const std::string& to) {
+  for (const auto& line : l.lines())
+    fprintf(stderr, "xrq5xml convert: '%s' as %s loses %s in %d record%s\n", file, to.c_str(),
+            line.first.c_str(), line.second, line.second == 1 ? "" : "s");
+  if (l.empty() || lossy) return true;
+  fprintf(stderr, "xrq5xml convert: nothing written (--lossy writes it all the same)\n");
+  return false;
+}
+
+int not_read_back(const char* file, const std::string& to) {
+  fprintf(stderr, "xrq5xml convert: '%s' written as %s does not read back; nothing written\n", file,
+          to.c_str());
+  return EXIT_PROBLEMS;
+}
 
 // The XML forms are converted without shift, so that type numbers stay numbers; the
 // text listings with it, so that they can name the types.
@@ -94,18 +144,40 @@ int convert_chan_descr(char* file, const std::string& to, const char* out) {
   }
   const int mode = xml ? DUMP_XML_FILE : to == "text" ? DUMP_TXT_FILE : DUMP_TXT_FILE_SHORT;
   const int format = to == "var" ? VESK_FORMAT : XRQ5_FORMAT;
-  std::string target = out ? out : "";
-  int fd = -1;
-  temp_file temp;
-  if (target.empty() && xml)
-    fd = STDOUT_FILENO;
-  else if (target.empty())
-    target = temp.path;  // the text listings go to files only: write one, copy it out
-  fflush(stdout);
-  int w = dump_chan_desr(&list, &target[0], mode, format, fd, nullptr, nullptr);
+  int w = 0;
+  if (xml) {
+    // The document is read back before anything is written.
+    std::string doc;
+    std::vector<chan_descr_2010*> back;
+    {
+      library_stdout quiet(false);
+      w = dump_chan_desr(&list, nullptr, mode, format, -1, &doc, nullptr);
+      if (w == 0 && parse_descr_list_read(&doc[0], &back, false, false) != 0) w = -1;
+    }
+    const losses lost = compare(list, back);
+    clean_chan_desr_list(&back);
+    if (w != 0 || !accept(lost, file, to)) {
+      clean_chan_desr_list(&list);
+      return w < 0 ? not_read_back(file, to) : EXIT_PROBLEMS;
+    }
+    if (out == nullptr) {
+      clean_chan_desr_list(&list);
+      return to_stdout(doc) ? EXIT_CLEAN : EXIT_PROBLEMS;
+    }
+  }
+  if (out != nullptr) {
+    library_stdout to_stderr(false);
+    w = dump_chan_desr(&list, const_cast<char*>(out), mode, format, -1, nullptr, nullptr);
+  } else {
+    // The text listings go to files only: write one, copy it out.
+    temp_file temp;
+    {
+      library_stdout quiet(true);
+      w = temp.ok ? dump_chan_desr(&list, temp.path, mode, format, -1, nullptr, nullptr) : 1;
+    }
+    if (w == 0 && !copy_to_stdout(temp.path)) w = 1;
+  }
   clean_chan_desr_list(&list);
-  if (target == temp.path && w == 0 && !copy_to_stdout(temp.path)) w = 1;
-  fflush(stdout);
   return w == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
 }
 
@@ -123,6 +195,41 @@ int read_triggers(char* file, bool print) {
   return failed ? 1 : 0;
 }
 
+// The steps of a conversion of triggers and dictionaries, which differ only in their
+// calls: the XML document is made in a string and read back first; text listings are
+// written to the file of -o, or to a temporary file copied to standard output.
+template <class Record, class Write, class ReadBack, class Free>
+int convert_list(std::vector<Record*>& list, char* file, const std::string& to, const char* out,
+                 Write write, ReadBack read_back, Free free_list) {
+  int w = 0;
+  if (to == "xml") {
+    std::string doc;
+    std::vector<Record*> back;
+    {
+      library_stdout quiet(false);
+      w = write(&list, nullptr, true, &doc);
+      if (w == 0 && read_back(&doc[0], &back)) w = -1;
+    }
+    const losses lost = compare(list, back);
+    free_list(back);
+    if (w != 0 || !accept(lost, file, to)) return w < 0 ? not_read_back(file, to) : EXIT_PROBLEMS;
+    if (out == nullptr) return to_stdout(doc) ? EXIT_CLEAN : EXIT_PROBLEMS;
+    library_stdout to_stderr(false);
+    w = write(&list, out, true, nullptr);
+  } else if (out != nullptr) {
+    library_stdout to_stderr(false);
+    w = write(&list, out, false, nullptr);
+  } else {
+    temp_file temp;
+    {
+      library_stdout quiet(true);
+      w = temp.ok ? write(&list, temp.path, false, nullptr) : 1;
+    }
+    if (w == 0 && !copy_to_stdout(temp.path)) w = 1;
+  }
+  return w == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
+}
+
 int convert_triggers(char* file, const std::string& to, const char* out) {
   std::vector<xrq5_user_case_trigger*> list;
   if (parse_trigger_list_readf(file, &list)) {
@@ -130,25 +237,19 @@ int convert_triggers(char* file, const std::string& to, const char* out) {
     fprintf(stderr, "xrq5xml convert: '%s' did not read cleanly; nothing written\n", file);
     return EXIT_PROBLEMS;
   }
-  int w;
-  if (to == "xml") {
-    fflush(stdout);
-    w = dump_user_trigger_list(&list, const_cast<char*>(out), USER_TRIG_DUMP_XML_FILE,
-                               out ? -1 : STDOUT_FILENO, nullptr);
-  } else if (out != nullptr) {
-    w = dump_user_trigger_list(&list, const_cast<char*>(out), USER_TRIG_DUMP_TXT_FILE, -1, nullptr);
-  } else {
-    temp_file temp;
-    {
-      quiet_stdout quiet;
-      w = temp.ok ? dump_user_trigger_list(&list, temp.path, USER_TRIG_DUMP_TXT_FILE, -1, nullptr)
-                  : 1;
-    }
-    if (w == 0 && !copy_to_stdout(temp.path)) w = 1;
-  }
-  fflush(stdout);
+  const int status = convert_list(
+      list, file, to, out,
+      [](std::vector<xrq5_user_case_trigger*>* l, const char* name, bool xml, std::string* str) {
+        const int mode = !xml ? USER_TRIG_DUMP_TXT_FILE
+                              : str ? USER_TRIG_DUMP_XML_STRING : USER_TRIG_DUMP_XML_FILE;
+        return dump_user_trigger_list(l, const_cast<char*>(name), mode, -1, str);
+      },
+      [](char* xml, std::vector<xrq5_user_case_trigger*>* back) {
+        return parse_trigger_list_read(xml, back);
+      },
+      free_triggers);
   free_triggers(list);
-  return w == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
+  return status;
 }
 
 template <class Entry>
@@ -161,13 +262,14 @@ void free_entries(std::vector<Entry*>& list) {
 template <class Entry>
 struct dict_calls {
   int (*read)(char*, std::vector<Entry*>*);
+  int (*read_text)(char*, std::vector<Entry*>*);
   int (*dump)(std::vector<Entry*>*, char*, int, int, std::string*);
 };
 
-const dict_calls<xrq5_env_index_dictionary_entry> classic_calls = {parse_env_index_dict_readf,
-                                                                  dump_env_index_dict};
+const dict_calls<xrq5_env_index_dictionary_entry> classic_calls = {
+    parse_env_index_dict_readf, parse_env_index_dict_list_read, dump_env_index_dict};
 const dict_calls<xrq5_env_index_dictionary_entry_2010> calls_2010 = {
-    parse_env_index_dict_readf_2010, dump_env_index_dict_2010};
+    parse_env_index_dict_readf_2010, parse_env_index_dict_list_read_2010, dump_env_index_dict_2010};
 
 template <class Entry>
 int show_env_dict(const dict_calls<Entry>& c, char* file, bool print) {
@@ -190,24 +292,17 @@ int convert_env_dict(const dict_calls<Entry>& c, char* file, const std::string& 
             file, r);
     return EXIT_PROBLEMS;
   }
-  char* target = const_cast<char*>(out);
-  int w;
-  if (to == "xml") {
-    fflush(stdout);
-    w = c.dump(&list, target, ENV_INDX_DUMP_XML_FILE, out ? -1 : STDOUT_FILENO, nullptr);
-  } else if (out != nullptr) {
-    w = c.dump(&list, target, ENV_INDX_DUMP_TXT_FILE, -1, nullptr);
-  } else {
-    temp_file temp;
-    {
-      quiet_stdout quiet;
-      w = temp.ok ? c.dump(&list, temp.path, ENV_INDX_DUMP_TXT_FILE, -1, nullptr) : 1;
-    }
-    if (w == 0 && !copy_to_stdout(temp.path)) w = 1;
-  }
-  fflush(stdout);
+  const int status = convert_list(
+      list, file, to, out,
+      [&c](std::vector<Entry*>* l, const char* name, bool xml, std::string* str) {
+        const int mode = !xml ? ENV_INDX_DUMP_TXT_FILE
+                              : str ? ENV_INDX_DUMP_XML_STRING : ENV_INDX_DUMP_XML_FILE;
+        return c.dump(l, const_cast<char*>(name), mode, -1, str);
+      },
+      [&c](char* xml, std::vector<Entry*>* back) { return c.read_text(xml, back) != 0; },
+      free_entries<Entry>);
   free_entries(list);
-  return w == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
+  return status;
 }
 
 int read_env_dict(char* file, bool print) {
@@ -242,6 +337,7 @@ const doc_kind kinds[] = {
 }  // namespace
 
 void set_classic_layout(bool c) { classic = c; }
+void set_lossy(bool l) { lossy = l; }
 bool classic_layout() { return classic; }
 
 const doc_kind* find_kind(const std::string& root) {

@@ -30,6 +30,10 @@ struct doc_kind {
 void set_classic_layout(bool classic);
 bool classic_layout();
 
+// convert writes a form that cannot hold all that was read (otherwise it refuses, with
+// one line per kind of field lost) (--lossy).
+void set_lossy(bool lossy);
+
 // The kind whose root element is `root`, or null.
 const doc_kind* find_kind(const std::string& root);
 

@@ -1,6 +1,10 @@
 // xrq5xml: check, print and convert the DAQ's XML documents from the command line.
 // The kind of each document is found from its root element.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,8 +30,11 @@ std::string usage_text() {
          "Commands:\n"
          "  show FILE...                    print each document with the library's printer\n"
          "  check FILE...                   read each document, report whether it is clean\n"
-         "  convert FILE --to FORM [-o OUT] rewrite a document in another form (to standard\n"
-         "                                  output without -o)\n"
+         "  convert FILE --to FORM [-o OUT] [--lossy]\n"
+         "                                  rewrite a document in another form (to standard\n"
+         "                                  output without -o); the written document is read\n"
+         "                                  back first, and a form that cannot hold all that\n"
+         "                                  was read is written only with --lossy\n"
          "  eval TRIGGERS EVENTS [--env-dict DICT]\n"
          "                                  evaluate a trigger list on a recorded-event file\n"
          "                                  (the layout of event_builder.h); prints the\n"
@@ -214,6 +221,17 @@ int registry() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard descriptor would be taken by the next file opened, and what is
+  // printed would land in it: hold each with /dev/null, read-only, so that a write to
+  // a closed standard output still fails and is reported.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int held = open("/dev/null", O_RDONLY);
+      if (held >= 0 && held != fd) close(held);
+    }
+  // A file-size limit makes a write fail (and the writer keep the old file) instead of
+  // killing the tool halfway.
+  signal(SIGXFSZ, SIG_IGN);
   if (argc < 2) {
     fputs(usage_text().c_str(), stderr);
     return EXIT_USAGE;
@@ -231,6 +249,8 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     if (std::string(argv[i]) == "--classic")
       set_classic_layout(true);
+    else if (command == "convert" && std::string(argv[i]) == "--lossy")
+      set_lossy(true);
     else
       args.push_back(argv[i]);
   }
