@@ -191,7 +191,12 @@ int xrq5_evb_write_file(const char* path, const std::vector<xrq5_evb_event>& eve
 }
 
 int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, std::string* error) {
-  FILE* raw = path && events ? fopen(path, "rb") : nullptr;
+  // Never on a standard descriptor (see xrq5_replace_file.h).
+  const int fd = path && events ? xrq5_internal::above_standard_descriptors(
+                                      open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY))
+                                : -1;
+  FILE* raw = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+  if (raw == nullptr && fd >= 0) close(fd);
   if (raw == nullptr) {
     set_error(error, std::string("cannot open '") + (path ? path : "") + "': " + strerror(errno));
     return XRQ5_EVB_OPEN_FAILED;
