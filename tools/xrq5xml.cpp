@@ -21,6 +21,7 @@
 #include "kinds.h"
 #include "select.h"
 #include "user_case_trigger.h"
+#include "xrq5_version.h"
 
 namespace {
 
@@ -242,7 +243,7 @@ int main(int argc, char** argv) {
     return EXIT_CLEAN;
   }
   if (command == "--version") {
-    printf("xrq5xml %s\n", XRQ5_VERSION);
+    printf("xrq5xml %s (libXRQ5XML %s)\n", XRQ5_VERSION_STRING, xrq5_library_version());
     return EXIT_CLEAN;
   }
   std::vector<char*> args;
