@@ -2,12 +2,14 @@
 # Builds and runs the tests. With --sanitize, builds everything with AddressSanitizer
 # and UndefinedBehaviorSanitizer (leak checking on) in build-asan/. With --valgrind,
 # runs the tests of the plain build under valgrind memcheck: a definite leak or an
-# invalid access fails the test.
+# invalid access fails the test. With --i386, builds and runs them for the 32-bit
+# target (multiarch i386 libraries, -m32) in build-i386/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-}
 extra=()
 [ "$mode" = "--valgrind" ] && extra=(valgrind)
+[ "$mode" = "--i386" ] && extra=(g++-multilib libxerces-c-dev:i386 libgtest-dev:i386)
 bash tools/install-deps.sh "${extra[@]}"
 
 dir=build
@@ -17,6 +19,9 @@ if [ "$mode" = "--sanitize" ]; then
   opts=(-DXRQ5_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
 elif [ "$mode" = "--valgrind" ]; then
   opts=("-DMEMORYCHECK_COMMAND=$(command -v valgrind)")
+elif [ "$mode" = "--i386" ]; then
+  dir=build-i386
+  opts=(-DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux-gnu.cmake)
 fi
 jobs=$(nproc)
 cmake -S . -B "$dir" -DXRQ5_BUILD_TESTS=ON -DXRQ5_WERROR=ON "${opts[@]}" \

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs, when missing, the Debian packages that building, testing and benchmarking
-# need. Extra package names given as arguments are installed too.
+# need. Extra package names given as arguments are installed too; a name ending in
+# :i386 adds that architecture to dpkg first (multiarch, for the 32-bit target).
 set -euo pipefail
 
-packages=(g++ make cmake pkg-config binutils libxerces-c-dev googletest libgtest-dev libbenchmark-dev libxml2-utils "$@")
+packages=(g++ make cmake pkg-config binutils libxerces-c-dev googletest libgtest-dev
+          libbenchmark-dev libxml2-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -14,6 +16,10 @@ done
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 echo "installing: ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
