@@ -3,7 +3,8 @@
 # need. Extra package names given as arguments are installed too.
 set -euo pipefail
 
-packages=(g++ make cmake pkg-config binutils libxerces-c-dev googletest libgtest-dev libbenchmark-dev "$@")
+packages=(g++ make cmake pkg-config binutils libxerces-c-dev googletest libgtest-dev libbenchmark-dev
+          nlohmann-json3-dev libxml2-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
