@@ -316,10 +316,25 @@ class checker : public xercesc::DefaultHandler {
     if (!findings.empty() && findings.back().code == f.code && findings.back().line == f.line &&
         findings.back().column == f.column)
       return;
+    static const std::string too_long = "' which exceeds maxLength facet value '";
+    const size_t at = f.message.find(too_long);
+    if (at != std::string::npos && kind_ == kind::env_dict) {
+      // Only PROP has a length in the schemas; the value itself would fill the line.
+      const size_t n = f.message.rfind("'", at - 1);
+      f.message = "text of 'PROP' has " + f.message.substr(n + 1, at - n - 1) +
+                  " characters; field env_prop keeps " +
+                  f.message.substr(at + too_long.size(),
+                                   f.message.size() - at - too_long.size() - 1);
+      f.code = "cut";
+    }
     static const std::string undeclared = "no declaration found for element '";
     static const std::string not_allowed = "element '";
     if (f.message.compare(0, undeclared.size(), undeclared) == 0) {
-      undeclared_.insert(f.message.substr(undeclared.size() - 1));
+      const std::string quoted = f.message.substr(undeclared.size() - 1);
+      undeclared_.insert(quoted);
+      // A name of this kind in the wrong place: the schema declares it elsewhere only.
+      if (known(quoted.substr(1, quoted.size() - 2)))
+        f.message = "element " + quoted + " does not belong here";
     } else if (f.message.compare(0, not_allowed.size(), not_allowed) == 0) {
       const size_t q = f.message.find('\'', not_allowed.size());
       if (q != std::string::npos &&
@@ -359,6 +374,17 @@ class checker : public xercesc::DefaultHandler {
                               const std::string& consequence) {
     add(e, true, "number",
         "'" + attr + "' of '" + e.name + "' is '" + v + "', not a number: " + consequence);
+  }
+
+  bool known(const std::string& name) const {
+    switch (kind_) {
+      case kind::ev_list: return ev_known.count(name) != 0;
+      case kind::xcd_tag: return tag_known.count(name) != 0;
+      case kind::xcd_var: return var_known.count(name) != 0;
+      case kind::env_dict: return env_known.count(name) != 0;
+      case kind::triggers: return trigger_attributes.count(name) != 0;
+    }
+    return false;
   }
 
   const element* parent() const {
@@ -416,6 +442,11 @@ class checker : public xercesc::DefaultHandler {
     ignored_attributes(e, a, {});
     if (e.name == "EVENT") {
       ev_block_ = false;
+      ev_type_ = false;
+    } else if (e.name == "TYPE") {
+      ev_type_ = true;
+    } else if (ev_known.count(e.name) && e.name != "BMR" && e.name != "CHAN" && !ev_type_) {
+      add(e, true, "ignored", "'" + e.name + "' before the TYPE of its EVENT: the reader ignores it");
     } else if (e.name == "CHLIST" && !ev_block_) {
       add(e, false, "ignored", "CHLIST before any SBLOCK of its EVENT: the reader ignores its channels");
     }
@@ -506,7 +537,7 @@ class checker : public xercesc::DefaultHandler {
     auto it = props_.find(text);
     if (it != props_.end())
       add(e, true, "duplicate",
-          "property '" + text + "' repeats the channel at line " + std::to_string(it->second.line) +
+          "property '" + text + "' was given before, at line " + std::to_string(it->second.line) +
               ": " + (name == "PROP" ? "readers that merge duplicates and the writers keep only the first"
                                      : "the reader merges it into the first"));
     else
@@ -553,7 +584,14 @@ class checker : public xercesc::DefaultHandler {
       props_in_channel_ = 0;
       var_dimension_ = -1;
       channel_at_ = {e.line, e.column};
-    } else if (e.name == "dimension" || e.name == "bitTitle") {
+    }
+    const element* p = parent();
+    if (p != nullptr && e.name == "bitTitle" && p->name != "DaqBits")
+      add(e, false, "ignored", "bitTitle outside a DaqBits channel: the reader ignores it");
+    if (p != nullptr && e.name == "dimension" && p->name != "DaqFloatMatrix")
+      add(e, false, "ignored",
+          "dimension outside a DaqFloatMatrix channel: the reader ignores it and what it holds");
+    if (e.name == "dimension" || e.name == "bitTitle") {
       const char* attr = e.name == "dimension" ? "id" : "bit";
       auto it = a.find(attr);
       long v;
@@ -769,6 +807,7 @@ class checker : public xercesc::DefaultHandler {
   std::set<std::string> undeclared_;  // 'NAME' of elements the schema did not know
   std::vector<element> stack_;
   bool ev_block_ = false;
+  bool ev_type_ = false;
   std::map<std::string, place> seen_;
   std::map<std::string, place> props_;
   std::map<long, place> env_indices_;
