@@ -244,6 +244,44 @@ TEST(check_strict, json_holds_every_finding_of_the_run) {
   EXPECT_EQ(nlohmann::json::parse(clean.out), nlohmann::json::array());
 }
 
+// A document chooses neither the schema nor what else is read, and cannot make the
+// parser expand entities without bound.
+TEST(check_strict, hostile_documents_are_checked_safely) {
+  temp_dir d;
+  std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE BMR [\n<!ENTITY a \"aaaaaaaaaa\">\n";
+  for (char c = 'b'; c <= 'h'; ++c) {
+    bomb += std::string("<!ENTITY ") + c + " \"";
+    for (int i = 0; i < 20; ++i) bomb += std::string("&") + static_cast<char>(c - 1) + ";";
+    bomb += "\">\n";
+  }
+  bomb += "]>\n<BMR><EVENT><TYPE>1</TYPE><SBLOCK>&h;</SBLOCK></EVENT></BMR>\n";
+  const std::string secret = d.write("secret.txt", "SECRET-TEXT");
+  const std::string loose = d.write("loose.xsd",
+                                    "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">"
+                                    "<xs:element name=\"BMR\"/></xs:schema>");
+  struct {
+    std::string name, text, finding;
+  } cases[] = {
+      {"bomb.xml", bomb, ":12:38: error: parser has encountered more than"},
+      {"external.xml",
+       "<?xml version=\"1.0\"?>\n<!DOCTYPE BMR [\n<!ENTITY x SYSTEM \"file://" + secret +
+           "\">\n]>\n<BMR><EVENT><TYPE>1</TYPE><SBLOCK>&x;</SBLOCK></EVENT></BMR>\n",
+       ":5:38: error: unable to open external entity"},
+      {"own_schema.xml",
+       "<BMR xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+       "xsi:noNamespaceSchemaLocation=\"" + loose + "\">\n<EVENT><TYPE>99</TYPE></EVENT></BMR>\n",
+       ":2:23: error: event type 99 is outside 0 to 32"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = d.write(c.name, c.text);
+    const result r = tool("check --strict " + file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.find(file + c.finding), 0u) << r.err;
+    EXPECT_EQ(r.err.find("SECRET"), std::string::npos);
+  }
+}
+
 // Every element name of every example, misspelt once, must be caught by the schema
 // and by the tool: a schema that lets a misspelling through is too loose.
 TEST(check_strict, a_misspelt_element_of_any_example_is_refused) {

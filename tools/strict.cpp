@@ -596,7 +596,9 @@ class checker : public xercesc::DefaultHandler {
       auto it = a.find(attr);
       long v;
       if (it != a.end() && whole_int(it->second, &v)) {
-        if (e.name == "dimension") var_dimension_ = v;
+        // Only a matrix channel has dimensions to route texts to.
+        if (e.name == "dimension" && p != nullptr && p->name == "DaqFloatMatrix")
+          var_dimension_ = v;
       } else if (it != a.end()) {
         attribute_not_a_number(e, attr, it->second,
                                "the reader takes " +
