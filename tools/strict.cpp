@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -496,7 +495,6 @@ class checker : public xercesc::DefaultHandler {
     if (e.name == "CHANNEL") {
       seen_.clear();
       props_in_channel_ = 0;
-      channel_at_ = {e.line, e.column};
     }
   }
   void mixed_number(const element& e) {
@@ -583,7 +581,6 @@ class checker : public xercesc::DefaultHandler {
       seen_.clear();
       props_in_channel_ = 0;
       var_dimension_ = -1;
-      channel_at_ = {e.line, e.column};
     }
     const element* p = parent();
     if (p != nullptr && e.name == "bitTitle" && p->name != "DaqBits")
@@ -814,7 +811,6 @@ class checker : public xercesc::DefaultHandler {
   std::map<std::string, place> props_;
   std::map<long, place> env_indices_;
   int props_in_channel_ = 0;
-  place channel_at_;
   long var_dimension_ = -1;
   trigger trigger_;
 };
