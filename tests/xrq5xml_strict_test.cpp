@@ -242,6 +242,21 @@ TEST(check_strict, json_holds_every_finding_of_the_run) {
   const result clean = tool("check --strict --json " + examples + "/ev_list.xml");
   EXPECT_EQ(clean.status, 0);
   EXPECT_EQ(nlohmann::json::parse(clean.out), nlohmann::json::array());
+
+  temp_dir d;
+  const std::string missing = d.path() + "/missing.xml";
+  const std::string broken = d.write("broken.xml", "<BMR><EVENT>\n</BMR>");
+  const result bad = tool("check --strict --json " + missing + " " + broken);
+  EXPECT_EQ(bad.status, 3);
+  const nlohmann::json k = nlohmann::json::parse(bad.out);
+  ASSERT_EQ(k.size(), 2u) << bad.out;
+  EXPECT_EQ(k[0]["file"], missing);
+  EXPECT_EQ(k[0]["code"], "unreadable");
+  EXPECT_EQ(k[0]["line"], 0);
+  EXPECT_EQ(k[1]["file"], broken);
+  EXPECT_EQ(k[1]["code"], "xml");
+  EXPECT_EQ(k[1]["severity"], "error");
+  EXPECT_EQ(k[1]["line"], 2);
 }
 
 // A document chooses neither the schema nor what else is read, and cannot make the
