@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake pkg-config binutils libxerces-c-dev googletest libgtest-dev
-          libbenchmark-dev libxml2-utils "$@")
+          libbenchmark-dev nlohmann-json3-dev libxml2-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -20,6 +20,7 @@
 #include "eval.h"
 #include "kinds.h"
 #include "select.h"
+#include "strict.h"
 #include "user_case_trigger.h"
 #include "xrq5_version.h"
 
@@ -31,6 +32,13 @@ std::string usage_text() {
          "Commands:\n"
          "  show FILE...                    print each document with the library's printer\n"
          "  check FILE...                   read each document, report whether it is clean\n"
+         "  check --strict [--werror] [--json] [--xcd XCD]... FILE...\n"
+         "                                  also check each document against the schema of\n"
+         "                                  its kind and for what the reader would make of\n"
+         "                                  it unmeant; FILE:LINE:COLUMN: error|warning:\n"
+         "                                  MESSAGE on standard error (--json: one array on\n"
+         "                                  standard output); --werror fails on warnings;\n"
+         "                                  XCD names the channels triggers may use\n"
          "  convert FILE --to FORM [-o OUT] [--lossy]\n"
          "                                  rewrite a document in another form (to standard\n"
          "                                  output without -o); the written document is read\n"
@@ -263,6 +271,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "xrq5xml: unknown command '%s' (try xrq5xml --help)\n", command.c_str());
     return EXIT_USAGE;
   }
+  if (command == "check" && strict_requested(args)) return strict_check_command(args);
   if (args.empty()) {
     fprintf(stderr, "xrq5xml %s: no file given (try xrq5xml --help)\n", command.c_str());
     return EXIT_USAGE;
