@@ -40,10 +40,11 @@ std::string without_date(const std::string& doc) {
   return std::regex_replace(doc, std::regex("\t<isodate>[0-9T:-]{19}</isodate>\n"), "");
 }
 
-// xmllint must accept what we write.
-void expect_well_formed(const temp_dir& d, const std::string& doc) {
+// xmllint must accept what we write, also against the schema of its kind.
+void expect_well_formed(const temp_dir& d, const std::string& doc, const std::string& schema) {
   const std::string path = d.write("written.xml", doc);
-  const std::string cmd = "xmllint --noout " + path + " 2>&1";
+  const std::string cmd = "xmllint --noout --schema " + std::string(XRQ5_SOURCE_DIR) +
+                          "/schemas/" + schema + " " + path + " 2>&1";
   EXPECT_EQ(std::system(cmd.c_str()), 0) << doc;
 }
 
@@ -78,7 +79,7 @@ TEST(round_trip, channel_descriptions_in_both_forms) {
       ASSERT_EQ(c.bits.size(), 1u);
       EXPECT_EQ(std::string(c.bits[0]->bit_name), special);
       temp_dir d;
-      expect_well_formed(d, first);
+      expect_well_formed(d, first, format == XRQ5_FORMAT ? "xcd_tag.xsd" : "xcd_var.xsd");
       clean_chan_desr_list(&list);
       clean_chan_desr_list(&back);
     }
@@ -110,7 +111,7 @@ TEST(round_trip, trigger_lists) {
     EXPECT_EQ(back[0]->upper, 5e-9f) << "not written as 0.000000";
     EXPECT_EQ(back[0]->pre_mode, -2);
     temp_dir d;
-    expect_well_formed(d, first);
+    expect_well_formed(d, first, "triggers.xsd");
     for (auto* t : list) XRQ5_FREE_USER(t);
     for (auto* t : back) XRQ5_FREE_USER(t);
   }
@@ -120,6 +121,7 @@ template <class Entry>
 struct dict_calls;
 template <>
 struct dict_calls<xrq5_env_index_dictionary_entry> {
+  static constexpr const char* schema = "env_dict_classic.xsd";
   static int read(char* x, std::vector<xrq5_env_index_dictionary_entry*>* l) {
     return parse_env_index_dict_list_read(x, l);
   }
@@ -129,6 +131,7 @@ struct dict_calls<xrq5_env_index_dictionary_entry> {
 };
 template <>
 struct dict_calls<xrq5_env_index_dictionary_entry_2010> {
+  static constexpr const char* schema = "env_dict.xsd";
   static int read(char* x, std::vector<xrq5_env_index_dictionary_entry_2010*>* l) {
     return parse_env_index_dict_list_read_2010(x, l);
   }
@@ -155,7 +158,7 @@ void dictionary_round_trip() {
     EXPECT_EQ(std::string(back[0]->data.env_prop), special + " " + latin + " " + wide);
     EXPECT_EQ(back[0]->data.env_ch_abs_delta, 1e-7f);
     temp_dir d;
-    expect_well_formed(d, first);
+    expect_well_formed(d, first, calls::schema);
     for (auto* e : list) free(e);
     for (auto* e : back) free(e);
   }
