@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "event_util.h"
+#include "parse_chan_descr.h"
+#include "xrq5_output.h"
 #include "xrq5_reader.h"
 
 namespace {
@@ -165,4 +167,88 @@ void xrq5_clean_ev_list(std::vector<xrq5_ev_entry*>* list) {
     delete e;
   }
   list->clear();
+}
+
+namespace {
+
+void append_escaped(std::string& out, const char* text) {
+  for (const char* c = text; *c; ++c) {
+    switch (*c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += *c;
+    }
+  }
+}
+
+void append_element(std::string& out, const char* tag, const char* text) {
+  out += '<';
+  out += tag;
+  out += '>';
+  append_escaped(out, text);
+  out += "</";
+  out += tag;
+  out += ">\n";
+}
+
+}  // namespace
+
+int xrq5_write_ev_list(std::vector<xrq5_ev_entry*>* list, char* file_name, int fd,
+                       std::string* xml_str) {
+  if (list == nullptr) {
+    printf("xrq5_write_ev_list() invalid argument\n");
+    return XRQ5_EV_LIST_WRITE_FAILED;
+  }
+  std::string doc;
+  set_xml_header(doc);
+  doc += "<BMR>\n";
+  add_iso_date(doc);
+  char number[32];
+  for (const xrq5_ev_entry* e : *list) {
+    if (e == nullptr) continue;
+    doc += "<EVENT>\n";
+    snprintf(number, sizeof number, "%d", static_cast<int>(e->evtype));
+    append_element(doc, "TYPE", number);
+    snprintf(number, sizeof number, "0x%X", e->tmask);
+    append_element(doc, "TMASK", number);
+    snprintf(number, sizeof number, "%u", e->min_ev_time.timeup);
+    append_element(doc, "MINTIMESEC", number);
+    snprintf(number, sizeof number, "%u", e->min_ev_time.timelow);
+    append_element(doc, "MINTIMEUSEC", number);
+    snprintf(number, sizeof number, "%u", e->priority);
+    append_element(doc, "PRIORITY", number);
+    if (e->sb_list != nullptr) {
+      for (const xrq5_ev_sb_list* sb : *e->sb_list) {
+        // The name field need not be terminated when a caller filled it.
+        const std::string name(sb->sb_list, strnlen(sb->sb_list, sizeof sb->sb_list));
+        append_element(doc, "SBLOCK", name.c_str());
+        doc += "<CHLIST>\n";
+        if (sb->ch_list != nullptr)
+          for (const char* ch : *sb->ch_list)
+            if (ch != nullptr) append_element(doc, "CHAN", ch);
+        doc += "</CHLIST>\n";
+      }
+    }
+    doc += "</EVENT>\n";
+  }
+  doc += "</BMR>\n";
+
+  int result = 0;
+  if (xml_str != nullptr) *xml_str = doc;
+  if (fd != -1 && !xrq5_output::write_all(fd, doc)) {
+    printf("xrq5_write_ev_list() write failed\n");
+    result = XRQ5_EV_LIST_WRITE_FAILED;
+  }
+  if (file_name != nullptr && file_name[0] != '\0') {
+    FILE* f = fopen(file_name, "w");
+    if (f == nullptr) {
+      perror(file_name);
+      return XRQ5_EV_LIST_OPEN_FAILED;
+    }
+    fwrite(doc.data(), 1, doc.size(), f);
+    if (!xrq5_output::close_file(f, "xrq5_write_ev_list() failed to write file: '", file_name))
+      result = XRQ5_EV_LIST_WRITE_FAILED;
+  }
+  return result;
 }
