@@ -62,22 +62,32 @@ std::vector<char> c_string(const std::string& s) {
   return v;
 }
 
-// A Python list of records to the library's vector of pointers (borrowed).
+// A Python iterable of records as the library's vector of pointers, borrowed: `keep`
+// holds the objects (a generator's would die at once) while the pointers are used.
 template <class T>
-std::vector<T*> borrowed(const py::iterable& records) {
-  std::vector<T*> v;
-  for (py::handle h : records) v.push_back(h.cast<T*>());
-  return v;
-}
+struct borrowed {
+  py::list keep;
+  std::vector<T*> ptrs;
+  explicit borrowed(const py::iterable& records) {
+    for (py::handle h : records) {
+      if (!py::isinstance<T>(h))
+        throw py::type_error("expected " + py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
+                             " records, got " + py::str(h.get_type().attr("__name__")).cast<std::string>());
+      ptrs.push_back(h.cast<T*>());
+      keep.append(h);
+    }
+  }
+};
 
+// Hands the records to Python objects that free them; the vector is emptied.
 template <class T, class Holder>
 py::list to_python(std::vector<T*>& records) {
-  py::list out;
-  for (T*& r : records) {
-    out.append(py::cast(Holder(r)));
-    r = nullptr;
-  }
+  std::vector<Holder> owned;
+  owned.reserve(records.size());
+  for (T* r : records) owned.emplace_back(r);
   records.clear();
+  py::list out;
+  for (Holder& h : owned) out.append(py::cast(std::move(h)));
   return out;
 }
 
@@ -140,7 +150,8 @@ py::list read_triggers_file(const std::string& path) {
 }
 
 std::string triggers_to_xml(const py::iterable& triggers) {
-  std::vector<xrq5_user_case_trigger*> list = borrowed<xrq5_user_case_trigger>(triggers);
+  borrowed<xrq5_user_case_trigger> held(triggers);
+    std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
   std::string xml;
   const int r = dump_user_trigger_list(&list, nullptr, USER_TRIG_DUMP_XML_STRING, -1, &xml);
   if (r != 0) fail("the trigger list could not be written", r);
@@ -148,7 +159,8 @@ std::string triggers_to_xml(const py::iterable& triggers) {
 }
 
 void write_triggers(const py::iterable& triggers, const std::string& path, bool text) {
-  std::vector<xrq5_user_case_trigger*> list = borrowed<xrq5_user_case_trigger>(triggers);
+  borrowed<xrq5_user_case_trigger> held(triggers);
+    std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
   std::vector<char> name = c_string(path);
   const int r = dump_user_trigger_list(
       &list, name.data(), text ? USER_TRIG_DUMP_TXT_FILE : USER_TRIG_DUMP_XML_FILE, -1, nullptr);
@@ -276,14 +288,16 @@ struct env_layout {
     return take(readf(name.data(), &list), list, "'" + path + "'");
   }
   std::string to_xml(const py::iterable& entries) const {
-    std::vector<E*> list = borrowed<E>(entries);
+    borrowed<E> held(entries);
+    std::vector<E*>& list = held.ptrs;
     std::string xml;
     const int r = dump(&list, nullptr, ENV_INDX_DUMP_XML_STRING, -1, &xml);
     if (r != 0) fail("the environment index dictionary could not be written", r);
     return xml;
   }
   void write(const py::iterable& entries, const std::string& path, bool text) const {
-    std::vector<E*> list = borrowed<E>(entries);
+    borrowed<E> held(entries);
+    std::vector<E*>& list = held.ptrs;
     std::vector<char> name = c_string(path);
     const int r = dump(&list, name.data(), text ? ENV_INDX_DUMP_TXT_FILE : ENV_INDX_DUMP_XML_FILE,
                        -1, nullptr);
@@ -440,14 +454,16 @@ void bind_ev_list(py::module_& m) {
     return take_ev_list(xrq5_parse_ev_list_readf(name.data(), &list), list, "'" + path + "'");
   }, py::arg("path"), "The entries of an event list file.");
   m.def("ev_list_to_xml", [](const py::iterable& entries) {
-    std::vector<xrq5_ev_entry*> list = borrowed<xrq5_ev_entry>(entries);
+    borrowed<xrq5_ev_entry> held(entries);
+    std::vector<xrq5_ev_entry*>& list = held.ptrs;
     std::string xml;
     const int r = xrq5_write_ev_list(&list, nullptr, -1, &xml);
     if (r != 0) fail("the event list could not be written", r);
     return xml;
   }, py::arg("entries"), "An event list document holding the entries.");
   m.def("write_ev_list", [](const py::iterable& entries, const std::string& path) {
-    std::vector<xrq5_ev_entry*> list = borrowed<xrq5_ev_entry>(entries);
+    borrowed<xrq5_ev_entry> held(entries);
+    std::vector<xrq5_ev_entry*>& list = held.ptrs;
     std::vector<char> name = c_string(path);
     const int r = xrq5_write_ev_list(&list, name.data(), -1, nullptr);
     if (r != 0) fail("'" + path + "' could not be written", r);
@@ -473,10 +489,12 @@ void replace_owned(std::vector<R*>& owned, int& count, const py::iterable& recor
   count = static_cast<int>(owned.size());
 }
 
-template <class R>
-py::list owned_list(py::handle parent, std::vector<R*>& owned) {
+// Copies of the records a parent owns, so that no Python object points into a parent
+// whose list may be replaced.
+template <class R, class Holder>
+py::list copies(std::vector<R*>& owned, R* (*clone)(R*)) {
   py::list out;
-  for (R* r : owned) out.append(py::cast(r, py::return_value_policy::reference_internal, parent));
+  for (R* r : owned) out.append(py::cast(Holder(clone(r))));
   return out;
 }
 
@@ -486,6 +504,11 @@ void drop_dim(dim_descr* d) {
   for (stat_descr* s : d->stats) delete s;
   delete d;
 }
+
+struct dim_free {
+  void operator()(dim_descr* d) const { drop_dim(d); }
+};
+using dim_holder = std::unique_ptr<dim_descr, dim_free>;
 
 int form_of(const std::string& form) {
   if (form == "tag") return XRQ5_FORMAT;
@@ -520,22 +543,22 @@ void bind_channels(py::module_& m) {
     return dict_of(self, {"stat", "stat_name", "stat_desc", "units"});
   });
 
-  struct dim_free {
-    void operator()(dim_descr* d) const { drop_dim(d); }
-  };
-  py::class_<dim_descr, std::unique_ptr<dim_descr, dim_free>> dim(m, "Dimension",
+  py::class_<dim_descr, dim_holder> dim(m, "Dimension",
                                                                   "A dimension of a channel.");
-  dim.def(py::init([] { return std::unique_ptr<dim_descr, dim_free>(new dim_descr()); }))
+  dim.def(py::init([] { return dim_holder(new dim_descr()); }))
       .def_readwrite("dim", &dim_descr::dim);
   TEXT_FIELD(dim, dim_descr, dim_name);
   TEXT_FIELD(dim, dim_descr, dim_desc);
   TEXT_FIELD(dim, dim_descr, units);
   dim.def_property(
-         "stats", [](py::handle self) { return owned_list(self, self.cast<dim_descr&>().stats); },
+         "stats",
+         [](dim_descr& d) {
+           return copies<stat_descr, std::unique_ptr<stat_descr>>(d.stats, xrq5_clone_stat_descr);
+         },
          [](dim_descr& d, const py::iterable& v) {
            replace_owned(d.stats, d.nstats, v, xrq5_clone_stat_descr, drop_stat);
          },
-         "The statistics (a list of copies is stored when set).")
+         "Copies of the statistics; set the whole list to change them.")
       .def("to_dict", [](py::handle self) {
         py::dict d = dict_of(self, {"dim", "dim_name", "dim_desc", "units"});
         py::list stats;
@@ -566,17 +589,18 @@ void bind_channels(py::module_& m) {
   TEXT_FIELD(c, C, sb_name);
   TEXT_FIELD(c, C, subsystem);
   c.def_property(
-       "bits", [](py::handle self) { return owned_list(self, self.cast<C&>().bits); },
+       "bits",
+       [](C& ch) { return copies<bit_descr, std::unique_ptr<bit_descr>>(ch.bits, xrq5_clone_bit_descr); },
        [](C& ch, const py::iterable& v) {
          replace_owned(ch.bits, ch.nbits, v, xrq5_clone_bit_descr, drop_bit);
        },
-       "The named bits (a list of copies is stored when set).")
+       "Copies of the named bits; set the whole list to change them.")
       .def_property(
-          "dims", [](py::handle self) { return owned_list(self, self.cast<C&>().dims); },
+          "dims", [](C& ch) { return copies<dim_descr, dim_holder>(ch.dims, xrq5_clone_dim_descr); },
           [](C& ch, const py::iterable& v) {
             replace_owned(ch.dims, ch.ndims, v, xrq5_clone_dim_descr, drop_dim);
           },
-          "The dimensions (a list of copies is stored when set).")
+          "Copies of the dimensions; set the whole list to change them.")
       .def("to_dict", [](py::handle self) {
         py::dict d = dict_of(self, {"stream", "ev_type", "count", "dtype", "db_key", "prop_name",
                                     "daq_name", "prop_desc", "units", "max_size", "sb_name",
@@ -608,7 +632,8 @@ void bind_channels(py::module_& m) {
   }, py::arg("path"), py::arg("shift") = false, py::arg("merge") = false,
         "The channels of an XCD file (either form).");
   m.def("channels_to_xml", [](const py::iterable& channels, const std::string& form) {
-    std::vector<chan_descr_2010*> list = borrowed<chan_descr_2010>(channels);
+    borrowed<chan_descr_2010> held(channels);
+    std::vector<chan_descr_2010*>& list = held.ptrs;
     std::string xml;
     const int r = dump_chan_desr(&list, nullptr, DUMP_XML_FILE, form_of(form), -1, &xml, nullptr);
     if (r != 0) fail("the channel descriptions could not be written", r);
@@ -617,7 +642,8 @@ void bind_channels(py::module_& m) {
         "An XCD document ('tag' or 'var' form) holding the channels.");
   m.def("write_channels", [](const py::iterable& channels, const std::string& path,
                              const std::string& form, const std::string& as) {
-    std::vector<chan_descr_2010*> list = borrowed<chan_descr_2010>(channels);
+    borrowed<chan_descr_2010> held(channels);
+    std::vector<chan_descr_2010*>& list = held.ptrs;
     std::vector<char> name = c_string(path);
     int mode;
     if (as == "xml")
@@ -734,12 +760,12 @@ std::vector<char> dictionary_block(const py::list& entries) {
   std::vector<char> block;
   bool failed;
   if (!entries.empty() && py::isinstance<xrq5_env_index_dictionary_entry>(entries[0])) {
-    std::vector<xrq5_env_index_dictionary_entry*> list =
-        borrowed<xrq5_env_index_dictionary_entry>(entries);
+    borrowed<xrq5_env_index_dictionary_entry> held(entries);
+    std::vector<xrq5_env_index_dictionary_entry*>& list = held.ptrs;
     failed = xrq5_make_env_dict_block(&list, &block);
   } else {
-    std::vector<xrq5_env_index_dictionary_entry_2010*> list =
-        borrowed<xrq5_env_index_dictionary_entry_2010>(entries);
+    borrowed<xrq5_env_index_dictionary_entry_2010> held(entries);
+    std::vector<xrq5_env_index_dictionary_entry_2010*>& list = held.ptrs;
     failed = xrq5_make_env_dict_block_2010(&list, &block);
   }
   if (failed) fail("the environment dictionary could not be made into a block", 1);
@@ -752,14 +778,17 @@ bool is_dictionary(const xrq5_serv_block_subhead_2010* b) {
 
 py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
                   const py::object& env_dict) {
-  std::vector<xrq5_user_case_trigger*> list = borrowed<xrq5_user_case_trigger>(triggers);
+  borrowed<xrq5_user_case_trigger> held(triggers);
+    std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
   std::vector<xrq5_evb_event> from_file;
   std::vector<xrq5_evb_event*> events;
+  std::unique_ptr<borrowed<xrq5_evb_event>> given_events;
   if (py::isinstance<py::str>(events_arg)) {
     from_file = read_events(events_arg.cast<std::string>());
     for (xrq5_evb_event& e : from_file) events.push_back(&e);
   } else {
-    for (py::handle h : events_arg) events.push_back(h.cast<xrq5_evb_event*>());
+    given_events = std::make_unique<borrowed<xrq5_evb_event>>(events_arg);
+    events = given_events->ptrs;
   }
   std::vector<char> given;
   if (!env_dict.is_none()) given = dictionary_block(env_dict.cast<py::list>());

@@ -191,17 +191,34 @@ def test_channels_round_trip(tmp_path, name, form):
     assert len(read_text(tmp_path / "c.txt").splitlines()) == len(again)
 
 
-def test_nested_channel_records_belong_to_their_channel():
+def test_nested_channel_records_are_copies_set_as_a_whole():
     channels = xrq5.read_channels_file(example("xcd_var.xml"))
     matrix = next(c for c in channels if c.dims)
-    dim = matrix.dims[0]
-    del channels, matrix  # the dimension keeps its channel alive
-    assert dim.dim_name == "time"
+    dims = matrix.dims
+    dims[0].dim_name = "changed"
+    assert matrix.dims[0].dim_name == "time"  # a copy: the channel is not changed
     stat = xrq5.Statistic()
     stat.stat_name, stat.units = "mean", "V"
-    dim.stats = [stat, stat]
-    assert [s.stat_name for s in dim.stats] == ["mean", "mean"]
-    assert dim.to_dict()["stats"][1]["units"] == "V"
+    dims[0].stats = [stat, stat]
+    matrix.dims = dims
+    del dims, stat
+    assert matrix.dims[0].dim_name == "changed"
+    assert [s.stat_name for s in matrix.dims[0].stats] == ["mean", "mean"]
+    assert matrix.to_dict()["dims"][0]["stats"][1]["units"] == "V"
+    again = xrq5.read_channels(xrq5.channels_to_xml(channels, "var"))
+    assert next(c for c in again if c.dims).dims[0].dim_name == "changed"
+
+
+def test_lists_of_records_take_iterables_but_not_none():
+    triggers = xrq5.read_triggers_file(example("triggers.xml"))
+    from_generator = xrq5.triggers_to_xml(t for t in xrq5.read_triggers_file(example("triggers.xml")))
+    assert xrq5.read_triggers(from_generator)[8].channel == triggers[8].channel
+    with pytest.raises(TypeError):
+        xrq5.triggers_to_xml([triggers[0], None])
+    with pytest.raises(TypeError):
+        xrq5.evaluate(triggers, [None])
+    with pytest.raises(TypeError):
+        xrq5.write_channels([xrq5.Trigger()], "/dev/null")
 
 
 # ---- camera features ---------------------------------------------------------------------
