@@ -39,9 +39,23 @@ PyObject* error_type = nullptr;
 
 // ---- fixed character fields ---------------------------------------------------------
 
+// Texts come from documents and event data: bytes that are not UTF-8 come through as
+// surrogates (surrogateescape) instead of failing the access.
+py::str text(const char* p, size_t n) {
+  PyObject* o = PyUnicode_DecodeUTF8(p, static_cast<Py_ssize_t>(n), "surrogateescape");
+  if (o == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(o);
+}
+py::str text(const std::string& s) { return text(s.data(), s.size()); }
+
 template <size_t N>
-std::string text_of(const char (&field)[N]) {
+std::string raw_of(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
+}
+
+template <size_t N>
+py::str text_of(const char (&field)[N]) {
+  return text(field, strnlen(field, N));
 }
 
 // Longer text is cut to fit, as the readers cut it.
@@ -149,13 +163,13 @@ py::list read_triggers_file(const std::string& path) {
   return to_python<xrq5_user_case_trigger, trigger_holder>(records);
 }
 
-std::string triggers_to_xml(const py::iterable& triggers) {
+py::str triggers_to_xml(const py::iterable& triggers) {
   borrowed<xrq5_user_case_trigger> held(triggers);
     std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
   std::string xml;
   const int r = dump_user_trigger_list(&list, nullptr, USER_TRIG_DUMP_XML_STRING, -1, &xml);
   if (r != 0) fail("the trigger list could not be written", r);
-  return xml;
+  return text(xml);
 }
 
 void write_triggers(const py::iterable& triggers, const std::string& path, bool text) {
@@ -232,8 +246,8 @@ void bind_triggers(py::module_& m) {
                               "result"});
       })
       .def("__repr__", [](const T& t) {
-        return "<Trigger " + text_of(t.channel) + " " + xrq5_get_function_string(t.function) +
-               " " + xrq5_get_operation_string(t.operation) + ">";
+        return text("<Trigger " + raw_of(t.channel) + " " + xrq5_get_function_string(t.function) +
+                    " " + xrq5_get_operation_string(t.operation) + ">");
       });
   m.def("read_triggers", &read_triggers, py::arg("xml"),
         "The triggers of a trigger list document given as text.");
@@ -287,13 +301,13 @@ struct env_layout {
     std::vector<E*> list;
     return take(readf(name.data(), &list), list, "'" + path + "'");
   }
-  std::string to_xml(const py::iterable& entries) const {
+  py::str to_xml(const py::iterable& entries) const {
     borrowed<E> held(entries);
     std::vector<E*>& list = held.ptrs;
     std::string xml;
     const int r = dump(&list, nullptr, ENV_INDX_DUMP_XML_STRING, -1, &xml);
     if (r != 0) fail("the environment index dictionary could not be written", r);
-    return xml;
+    return text(xml);
   }
   void write(const py::iterable& entries, const std::string& path, bool text) const {
     borrowed<E> held(entries);
@@ -339,8 +353,8 @@ void bind_env_entry(py::module_& m, const char* name, const char* doc) {
         return dict_of(self, {"index", "prop", "abs_delta", "rel_delta"});
       })
       .def("__repr__", [name](const E& e) {
-        return std::string("<") + name + " " + std::to_string(e.index) + " " +
-               text_of(e.data.env_prop) + ">";
+        return text(std::string("<") + name + " " + std::to_string(e.index) + " " +
+               raw_of(e.data.env_prop) + ">");
       });
 }
 
@@ -378,7 +392,7 @@ py::object blocks_of(const xrq5_ev_entry& e) {
   for (const xrq5_ev_sb_list* sb : *e.sb_list) {
     py::list channels;
     if (sb->ch_list != nullptr)
-      for (const char* ch : *sb->ch_list) channels.append(std::string(ch));
+      for (const char* ch : *sb->ch_list) channels.append(text(ch, strlen(ch)));
     blocks.append(py::make_tuple(text_of(sb->sb_list), channels));
   }
   return std::move(blocks);
@@ -459,7 +473,7 @@ void bind_ev_list(py::module_& m) {
     std::string xml;
     const int r = xrq5_write_ev_list(&list, nullptr, -1, &xml);
     if (r != 0) fail("the event list could not be written", r);
-    return xml;
+    return text(xml);
   }, py::arg("entries"), "An event list document holding the entries.");
   m.def("write_ev_list", [](const py::iterable& entries, const std::string& path) {
     borrowed<xrq5_ev_entry> held(entries);
@@ -613,7 +627,7 @@ void bind_channels(py::module_& m) {
         return d;
       })
       .def("__repr__", [](const C& ch) {
-        return "<ChannelDescription " + text_of(ch.prop_name) + ">";
+        return text("<ChannelDescription " + raw_of(ch.prop_name) + ">");
       });
 
   m.def("read_channels", [](const std::string& xml, bool shift, bool merge) {
@@ -637,7 +651,7 @@ void bind_channels(py::module_& m) {
     std::string xml;
     const int r = dump_chan_desr(&list, nullptr, DUMP_XML_FILE, form_of(form), -1, &xml, nullptr);
     if (r != 0) fail("the channel descriptions could not be written", r);
-    return xml;
+    return text(xml);
   }, py::arg("channels"), py::arg("form") = "tag",
         "An XCD document ('tag' or 'var' form) holding the channels.");
   m.def("write_channels", [](const py::iterable& channels, const std::string& path,
@@ -672,15 +686,19 @@ void bind_camera(py::module_& m) {
         return f.type >= 0 && f.type < FEATURE_TYPE_MAX ? std::string(FeatureTags[f.type])
                                                         : std::string("UNKNOWN");
       })
-      .def_readwrite("name", &F::name)
-      .def_readwrite("extension", &F::extension)
-      .def_readwrite("tooltip", &F::tooltip)
-      .def_readwrite("description", &F::description)
+      .def_property("name", [](const F& x) { return text(x.name); },
+                    [](F& x, const std::string& v) { x.name = v; })
+      .def_property("extension", [](const F& x) { return text(x.extension); },
+                    [](F& x, const std::string& v) { x.extension = v; })
+      .def_property("tooltip", [](const F& x) { return text(x.tooltip); },
+                    [](F& x, const std::string& v) { x.tooltip = v; })
+      .def_property("description", [](const F& x) { return text(x.description); },
+                    [](F& x, const std::string& v) { x.description = v; })
       .def("to_dict", [](py::handle self) {
         return dict_of(self, {"type", "type_name", "name", "extension", "tooltip",
                               "description"});
       })
-      .def("__repr__", [](const F& f) { return "<CameraFeature " + f.name + ">"; });
+      .def("__repr__", [](const F& f) { return text("<CameraFeature " + f.name + ">"); });
   m.def("read_camera_features", [](const std::string& path) {
     std::vector<char> name = c_string(path);
     std::vector<XRQ5GigEFeature*> list;
@@ -725,11 +743,11 @@ void bind_selector(py::module_& m) {
       }, py::arg("channel"))
       .def("get_channel", [](chan_selector& s, int num) -> py::object {
         const char* c = s.get_channel(num);
-        return c ? py::object(py::str(c)) : py::object(py::none());
+        return c ? py::object(text(c, strlen(c))) : py::object(py::none());
       }, py::arg("num"))
       .def("get_prop", [](chan_selector& s, int num) -> py::object {
         const char* c = s.get_prop(num);
-        return c ? py::object(py::str(c)) : py::object(py::none());
+        return c ? py::object(text(c, strlen(c))) : py::object(py::none());
       }, py::arg("num"))
       .def("is_channel_slow", &chan_selector::is_channel_slow, py::arg("num"))
       .def("is_channel_ml", &chan_selector::is_channel_ml, py::arg("num"))

@@ -3,6 +3,7 @@ changed, written and read again; evaluation as `xrq5xml eval` gives it; errors."
 import math
 import os
 import re
+import struct
 import subprocess
 import sys
 
@@ -322,6 +323,30 @@ def test_evaluate_over_read_events_and_a_classic_dictionary():
     for x, y in zip(a, b):
         np.testing.assert_array_equal(x["results"], y["results"])
         np.testing.assert_array_equal(x["fired"], y["fired"])
+
+
+def write_event_file(path, blocks):
+    """A recorded-event file of one NORMAL event holding the given (name, dtype, floats)."""
+    data = b""
+    for name, dtype, values in blocks:
+        payload = struct.pack(f"<{len(values)}f", *values)
+        data += name.ljust(256, b"\0") + struct.pack("<iii", dtype, 0, len(payload)) + payload
+    path.write_bytes(b"XRQ5EVTS" + struct.pack("<II", 1, 0) +
+                     struct.pack("<IiIIII", 0x544E5645, 1, 7, 10, 20, len(data)) + data)
+
+
+def test_event_data_names_that_are_not_utf8_still_read(tmp_path):
+    path = tmp_path / "e.xrq5ev"
+    write_event_file(path, [(b"\xffBAD", 41, [2.0]), (b"GOOD", 41, [3.0])])
+    events = xrq5.read_events(str(path))
+    (name, dtype, error, length), good = events[0].blocks
+    assert name.encode("utf-8", "surrogateescape") == b"\xffBAD"
+    assert (dtype, error, length) == (41, 0, 4) and good[0] == "GOOD"
+    assert (events[0].ev_number, events[0].time_sec, events[0].time_usec) == (7, 10, 20)
+    t = xrq5.Trigger()
+    t.channel, t.function_name, t.operation_name = "GOOD", "VALUE", "TRUE"
+    out = xrq5.evaluate([t], events)[0]
+    assert out["results"].tolist() == [3.0] and out["fired"].tolist() == [0]
 
 
 def test_an_invalid_trigger_is_reported_per_event():
