@@ -97,17 +97,17 @@ int xrq5_is_trigger_on(xrq5_serv_block_subhead_2010* data, xrq5_user_case_trigge
 // What one trigger gave in one event.
 struct xrq5_trigger_outcome {
   int on;           // as xrq5_is_trigger_on: 1 fired, 0 not, -1 invalid trigger (or null)
-  bool missing;     // no block of the event holds the channel; the trigger was not run
+  bool missing;     // no block of the event holds the channel; not run (on is 0)
   bool has_result;  // its function gave a result in this event
   float result;     // that result (*fresult of the record); NaN when has_result is false
 };
 
 // Evaluates every trigger of `list` against the block of its channel among `blocks`,
 // the server-block sub-headers of one event (null entries are skipped). The block of a
-// trigger is the first whose chname equals its channel; failing that, the first slow
-// block (XRQ5_DATA_SLOW) holding an update record of that name, or an environment
-// record that `env_dict` (the dictionary block of event_util.h, may be null) resolves
-// to it. env_dict also serves the functions while they run; the dictionary stored with
+// trigger is the first whose chname equals its channel (compared within the 256-byte
+// fields); failing that, the first slow block (XRQ5_DATA_SLOW) holding an update record
+// of that name, or an environment record that `env_dict` (the dictionary block of
+// event_util.h, may be null) resolves to it. env_dict also serves the functions while they run; the dictionary stored with
 // xrq5_user_trigger_set_ext_env_dictionary is put back before returning.
 // *out is replaced by one outcome per trigger, in list order. The records' result
 // cells change as with xrq5_is_trigger_on (DIFF functions remember this event).
