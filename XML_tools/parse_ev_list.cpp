@@ -5,8 +5,11 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "event_util.h"
+#include "parse_chan_descr.h"
+#include "xrq5_output.h"
 #include "xrq5_reader.h"
 #include "xrq5_text.h"
 
@@ -167,4 +170,70 @@ void xrq5_clean_ev_list(std::vector<xrq5_ev_entry*>* list) {
     delete e;
   }
   list->clear();
+}
+
+namespace {
+
+void append_element(std::string& out, const char* tag, std::string_view text) {
+  out += '<';
+  out += tag;
+  out += '>';
+  xrq5_output::append_text(out, text);
+  out += "</";
+  out += tag;
+  out += ">\n";
+}
+
+const xrq5_output::messages ev_list_messages = {
+    "xrq5_write_ev_list() failed to open file: '", nullptr, "xrq5_write_ev_list() write failed",
+    "xrq5_write_ev_list() failed to write file: '"};
+
+}  // namespace
+
+int xrq5_write_ev_list(std::vector<xrq5_ev_entry*>* list, char* file_name, int fd,
+                       std::string* xml_str) {
+  if (list == nullptr) {
+    printf("xrq5_write_ev_list() invalid argument\n");
+    return XRQ5_EV_LIST_WRITE_FAILED;
+  }
+  std::string doc;
+  set_xml_header(doc);
+  doc += "<BMR>\n";
+  add_iso_date(doc);
+  char number[32];
+  for (const xrq5_ev_entry* e : *list) {
+    if (e == nullptr) continue;
+    doc += "<EVENT>\n";
+    snprintf(number, sizeof number, "%d", static_cast<int>(e->evtype));
+    append_element(doc, "TYPE", number);
+    snprintf(number, sizeof number, "0x%X", e->tmask);
+    append_element(doc, "TMASK", number);
+    snprintf(number, sizeof number, "%u", e->min_ev_time.timeup);
+    append_element(doc, "MINTIMESEC", number);
+    snprintf(number, sizeof number, "%u", e->min_ev_time.timelow);
+    append_element(doc, "MINTIMEUSEC", number);
+    snprintf(number, sizeof number, "%u", e->priority);
+    append_element(doc, "PRIORITY", number);
+    if (e->sb_list != nullptr) {
+      for (const xrq5_ev_sb_list* sb : *e->sb_list) {
+        // The name field need not be terminated when a caller filled it.
+        append_element(doc, "SBLOCK",
+                       std::string_view(sb->sb_list, strnlen(sb->sb_list, sizeof sb->sb_list)));
+        doc += "<CHLIST>\n";
+        if (sb->ch_list != nullptr)
+          for (const char* ch : *sb->ch_list)
+            if (ch != nullptr) append_element(doc, "CHAN", ch);
+        doc += "</CHLIST>\n";
+      }
+    }
+    doc += "</EVENT>\n";
+  }
+  doc += "</BMR>\n";
+
+  xrq5_output::output out(ev_list_messages);
+  if (!out.open(file_name)) return XRQ5_EV_LIST_OPEN_FAILED;
+  int result = out.put(doc, fd) ? 0 : XRQ5_EV_LIST_WRITE_FAILED;
+  if (!out.close(false)) result = XRQ5_EV_LIST_WRITE_FAILED;
+  if (xml_str != nullptr) *xml_str = doc;
+  return result;
 }

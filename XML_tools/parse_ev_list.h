@@ -21,6 +21,7 @@
 
 #include <sys/types.h>
 
+#include <string>
 #include <vector>
 
 #include "event.h"
@@ -61,5 +62,24 @@ void xrq5_print_ev_list(std::vector<xrq5_ev_entry*>* list);
 // Frees every entry with its blocks and channel names and empties the vector (which
 // stays with the caller); nothing for null.
 void xrq5_clean_ev_list(std::vector<xrq5_ev_entry*>* list);
+
+// Result codes of the writer, besides 0 for success.
+enum {
+  XRQ5_EV_LIST_OPEN_FAILED = 1,  // the file could not be opened
+  XRQ5_EV_LIST_WRITE_FAILED = 2  // null list, or writing the descriptor or the file failed
+};
+
+// Writes `list` as an event list document (the declaration, the root, an isodate line,
+// then per entry TYPE, TMASK as 0x%X, MINTIMESEC, MINTIMEUSEC, PRIORITY, and per block
+// SBLOCK and a CHLIST of CHAN; names escaped and encoded as the other writers do, see
+// parse_chan_descr.h) to every target given: a file created or replaced under
+// file_name (null or empty: none; replaced only once complete), the descriptor
+// fd (-1: none), the string *xml_str (replaced; null: none). Reading the document
+// back gives the same entries, except that an entry without a block list comes back
+// with an empty one (both mean the full event). Result: 0, XRQ5_EV_LIST_OPEN_FAILED
+// ("xrq5_write_ev_list() failed to open file: '...'" and perror), or
+// XRQ5_EV_LIST_WRITE_FAILED (with a message on standard output).
+int xrq5_write_ev_list(std::vector<xrq5_ev_entry*>* list, char* file_name, int fd,
+                       std::string* xml_str);
 
 #endif  // XRQ5_PARSE_EV_LIST_H

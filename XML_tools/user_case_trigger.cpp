@@ -9,6 +9,8 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "attr_tags_functions.h"
 #include "event_util.h"
@@ -474,6 +476,75 @@ int xrq5_is_trigger_on(xrq5_serv_block_subhead_2010* data, xrq5_user_case_trigge
   if (f == nullptr || f(data, usert) || usert->fresult == nullptr) return 0;
   const pt2Op op = poperations[usert->operation];
   return op != nullptr && op(*usert->fresult, usert->low, usert->upper, usert->bitmask) ? 1 : 0;
+}
+
+// ---- one event, a whole trigger list ------------------------------------------------
+
+namespace {
+
+std::string_view field_name(const char* s) { return std::string_view(s, strnlen(s, 256)); }
+
+// Puts the stored dictionary back however the evaluation is left.
+struct dictionary_scope {
+  char* saved;
+  explicit dictionary_scope(char* dict) : saved(ext_dict_copy) { ext_dict_copy = dict; }
+  ~dictionary_scope() { ext_dict_copy = saved; }
+  dictionary_scope(const dictionary_scope&) = delete;
+  dictionary_scope& operator=(const dictionary_scope&) = delete;
+};
+
+}  // namespace
+
+int xrq5_eval_trigger_list(std::vector<xrq5_user_case_trigger*>* list,
+                           std::vector<xrq5_serv_block_subhead_2010*>* blocks, char* env_dict,
+                           std::vector<xrq5_trigger_outcome>* out) {
+  if (list == nullptr || blocks == nullptr || out == nullptr) return -1;
+  const dictionary_scope scope(env_dict);
+  // One pass over the event: the first block of each name, and the slow blocks, so that
+  // a trigger costs a look-up rather than a walk of every block.
+  std::unordered_map<std::string_view, xrq5_serv_block_subhead_2010*> by_name;
+  std::vector<xrq5_serv_block_subhead_2010*> slow;
+  by_name.reserve(blocks->size());
+  for (xrq5_serv_block_subhead_2010* b : *blocks) {
+    if (b == nullptr) continue;
+    by_name.emplace(field_name(b->chname), b);
+    if (get_data_structure_type(b->dtype) == XRQ5_DATA_SLOW) slow.push_back(b);
+  }
+  out->assign(list->size(), xrq5_trigger_outcome{-1, false, false, NAN});
+  int fired = 0;
+  for (size_t i = 0; i < list->size(); ++i) {
+    xrq5_user_case_trigger* t = (*list)[i];
+    xrq5_trigger_outcome& o = (*out)[i];
+    if (t == nullptr) continue;
+    xrq5_serv_block_subhead_2010* b = nullptr;
+    const auto named = by_name.find(field_name(t->channel));
+    if (named != by_name.end()) b = named->second;
+    for (size_t k = 0; b == nullptr && k < slow.size(); ++k) {
+      xrq5_upd_data_block_2010* upd = nullptr;
+      xrq5_env_data_block_2010* env = nullptr;
+      if (!find_upd_channel_2010(slow[k], t, &upd) ||
+          !find_slow_channel_2010(slow[k], env_dict, t, &env))
+        b = slow[k];
+    }
+    if (b == nullptr) {
+      o.on = 0;
+      o.missing = true;
+      continue;
+    }
+    // xrq5_is_trigger_on, keeping apart "no result" from "did not fire".
+    if (!in_range(t->function) || !in_range(t->operation)) continue;
+    o.on = 0;
+    const pt2Fun f = pfunctions[t->function];
+    if (f == nullptr || f(b, t) || t->fresult == nullptr) continue;
+    o.has_result = true;
+    o.result = *t->fresult;
+    const pt2Op op = poperations[t->operation];
+    if (op != nullptr && op(o.result, t->low, t->upper, t->bitmask)) {
+      o.on = 1;
+      ++fired;
+    }
+  }
+  return fired;
 }
 
 // ---- trigger lists in XML -----------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "event.h"
@@ -90,6 +91,37 @@ void xrq5_user_trigger_set_ext_env_dictionary(char* ptr);
 // does not or its function gave no result, -1 for a null argument or a function or
 // operation outside 0..31. Allocates only the record's result cells, once.
 int xrq5_is_trigger_on(xrq5_serv_block_subhead_2010* data, xrq5_user_case_trigger* usert);
+
+// ---- one event, a whole trigger list ------------------------------------------------
+
+// What one trigger gave in one event.
+struct xrq5_trigger_outcome {
+  int on;           // as xrq5_is_trigger_on: 1 fired, 0 not, -1 invalid trigger (or null)
+  bool missing;     // no block of the event holds the channel; not run (on is 0)
+  bool has_result;  // its function gave a result in this event
+  float result;     // that result (*fresult of the record); NaN when has_result is false
+};
+
+// Evaluates every trigger of `list` against the block of its channel among `blocks`,
+// the server-block sub-headers of one event (null entries are skipped). The block of a
+// trigger is the first whose chname equals its channel (compared within the 256-byte
+// fields); failing that, the first slow block (XRQ5_DATA_SLOW) holding an update record
+// of that name, or an environment record that `env_dict` (the dictionary block of
+// event_util.h, may be null) resolves to it. env_dict also serves the functions while they run; the dictionary stored with
+// xrq5_user_trigger_set_ext_env_dictionary is put back before returning.
+// *out is replaced by one outcome per trigger, in list order. The records' result
+// cells change as with xrq5_is_trigger_on (DIFF functions remember this event).
+// Result: the number of triggers that fired, or -1 (nothing done) for a null list,
+// blocks or out.
+//
+//   std::vector<xrq5_serv_block_subhead_2010*> blocks = ...;   // this event's blocks
+//   std::vector<xrq5_trigger_outcome> out;
+//   if (xrq5_eval_trigger_list(triggers.get(), &blocks, dict, &out) > 0)
+//     for (size_t i = 0; i < out.size(); ++i)
+//       if (out[i].on == 1) printf("%s: %g\n", triggers[i]->channel, out[i].result);
+int xrq5_eval_trigger_list(std::vector<xrq5_user_case_trigger*>* list,
+                           std::vector<xrq5_serv_block_subhead_2010*>* blocks, char* env_dict,
+                           std::vector<xrq5_trigger_outcome>* out);
 
 // ---- trigger lists in XML -----------------------------------------------------------
 //
@@ -186,5 +218,52 @@ int dump_user_triggers(char* xml, char* file_name, int mode, int fd);
 // An empty trigger list document (declaration, root, date line) in *xml_str: 0, or
 // USER_TRIG_FAILED for null.
 int get_user_trigger_empty_header(std::string* xml_str);
+
+// A trigger list that owns its records: they are freed with XRQ5_FREE_USER when it is
+// cleared, assigned over or destroyed. Movable, not copyable. get() hands the vector to
+// the calls above; records appended to it belong to the list.
+//
+//   xrq5_trigger_list triggers;
+//   if (triggers.readf(path)) return 1;          // records read so far freed on return
+class xrq5_trigger_list {
+ public:
+  xrq5_trigger_list() = default;
+  ~xrq5_trigger_list() { clear(); }
+  xrq5_trigger_list(const xrq5_trigger_list&) = delete;
+  xrq5_trigger_list& operator=(const xrq5_trigger_list&) = delete;
+  xrq5_trigger_list(xrq5_trigger_list&& o) noexcept : list_(std::move(o.list_)) { o.list_.clear(); }
+  xrq5_trigger_list& operator=(xrq5_trigger_list&& o) noexcept {
+    if (this != &o) {
+      clear();
+      list_.swap(o.list_);
+    }
+    return *this;
+  }
+
+  // As parse_trigger_list_read / parse_trigger_list_readf, appending to this list.
+  bool read(char* xml) { return parse_trigger_list_read(xml, &list_); }
+  bool readf(char* file) { return parse_trigger_list_readf(file, &list_); }
+
+  void clear() {
+    for (xrq5_user_case_trigger* t : list_) XRQ5_FREE_USER(t);
+    list_.clear();
+  }
+  // Gives up ownership of every record: the caller frees them.
+  std::vector<xrq5_user_case_trigger*> release() {
+    std::vector<xrq5_user_case_trigger*> r;
+    r.swap(list_);
+    return r;
+  }
+
+  std::vector<xrq5_user_case_trigger*>* get() { return &list_; }
+  size_t size() const { return list_.size(); }
+  bool empty() const { return list_.empty(); }
+  xrq5_user_case_trigger* operator[](size_t i) const { return list_[i]; }
+  std::vector<xrq5_user_case_trigger*>::const_iterator begin() const { return list_.begin(); }
+  std::vector<xrq5_user_case_trigger*>::const_iterator end() const { return list_.end(); }
+
+ private:
+  std::vector<xrq5_user_case_trigger*> list_;
+};
 
 #endif  // XRQ5_USER_CASE_TRIGGER_H

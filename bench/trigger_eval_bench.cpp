@@ -138,6 +138,30 @@ void BM_eval_name_value(benchmark::State& state) {
   XRQ5_FREE_USER(t);
 }
 
+// A whole list on one event of n name/value blocks, one trigger per block: the time
+// per trigger should not grow with n (the blocks are found by name, not by a walk).
+void BM_eval_list(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::vector<char> data;
+  std::vector<xrq5_user_case_trigger*> list;
+  for (int i = 0; i < n; ++i) {
+    const std::string name = "LINAC/BPM/" + std::to_string(i) + "/X";
+    xrq5_evb_add_namval(data, name.c_str(), XRQ5_BLOCK_1CHAN_2010, {0.1f * i});
+    list.push_back(trigger(name.c_str(), VALUE));
+  }
+  std::vector<xrq5_serv_block_subhead_2010*> blocks;
+  size_t off = 0;
+  while (xrq5_serv_block_subhead_2010* b = xrq5_evb_next_block(data.data(), data.size(), &off))
+    blocks.push_back(b);
+  std::vector<xrq5_trigger_outcome> out;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(xrq5_eval_trigger_list(&list, &blocks, nullptr, &out));
+  state.SetComplexityN(n);
+  state.SetItemsProcessed(state.iterations() * n);
+  for (xrq5_user_case_trigger* t : list) XRQ5_FREE_USER(t);
+}
+
+BENCHMARK(BM_eval_list)->RangeMultiplier(10)->Range(10, 10000)->Complexity(benchmark::oN);
 BENCHMARK(BM_eval_slow_update);
 BENCHMARK(BM_eval_slow_env);
 BENCHMARK(BM_eval_name_value);

@@ -4,7 +4,8 @@
 // (up to a NUL, at most 16 bytes), then the block's data. The block's ldata is the
 // data's real length, as the reader of an event file makes sure. Every function index
 // 0..31 (and one outside) is evaluated twice on one record, so the DIFF functions
-// reach their second step; an environment dictionary resolves names too.
+// reach their second step; an environment dictionary resolves names too. Then a
+// trigger list meets the block as the event's only one.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -73,5 +74,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     XRQ5_FREE_USER(t);
   }
   xrq5_user_trigger_set_ext_env_dictionary(nullptr);
+
+  // The same block as the only one of an event, met by a list whose channels it holds
+  // by name or (a slow block) through its records and the dictionary.
+  xrq5_trigger_list list;
+  for (const char* channel : {static_cast<const char*>(name), "A", "ENV.B", "C", ""}) {
+    auto* t = static_cast<xrq5_user_case_trigger*>(calloc(1, sizeof(xrq5_user_case_trigger)));
+    strcpy(t->channel, channel);
+    t->function = static_cast<int>(mask % 33);
+    t->operation = operation;
+    t->subchannel = subchannel;
+    list.get()->push_back(t);
+  }
+  std::vector<xrq5_serv_block_subhead_2010*> blocks{head, head};
+  std::vector<xrq5_trigger_outcome> out;
+  xrq5_eval_trigger_list(list.get(), &blocks, size & 2 ? dict.data() : nullptr, &out);
+  xrq5_eval_trigger_list(list.get(), &blocks, nullptr, &out);
   return 0;
 }

@@ -217,4 +217,60 @@ TEST(reader_loop, exception_in_a_step_is_reported_and_ends_the_read) {
   EXPECT_EQ(cap.err(), "\nError during parsing memory stream:\nException message is:  \nboom\n");
 }
 
+// ---- the writer --------------------------------------------------------------------
+
+TEST(ev_list_write, reads_back_as_written) {
+  std::string doc =
+      "<BMR><EVENT><TYPE>6</TYPE><TMASK>0x1F</TMASK><MINTIMESEC>4294967295</MINTIMESEC>"
+      "<MINTIMEUSEC>500</MINTIMEUSEC><PRIORITY>2</PRIORITY><SBLOCK>CAM&amp;1</SBLOCK>"
+      "<CHLIST><CHAN>A&lt;B&gt;</CHAN><CHAN>C</CHAN></CHLIST><SBLOCK>ALL</SBLOCK><CHLIST/>"
+      "</EVENT><EVENT><TYPE>0</TYPE></EVENT></BMR>";
+  std::vector<xrq5_ev_entry*> first, second;
+  ASSERT_EQ(xrq5_parse_ev_list_read(&doc[0], &first), 0);
+  std::string xml;
+  xml = "old text";
+  ASSERT_EQ(xrq5_write_ev_list(&first, nullptr, -1, &xml), 0);
+  EXPECT_EQ(xml.find("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<BMR>\n\t<isodate>"), 0u);
+  EXPECT_NE(xml.find("<SBLOCK>CAM&amp;1</SBLOCK>\n"), std::string::npos);
+  EXPECT_NE(xml.find("<TMASK>0x1F</TMASK>\n"), std::string::npos);
+  ASSERT_EQ(xrq5_parse_ev_list_read(&xml[0], &second), 0);
+  capture a;
+  xrq5_print_ev_list(&first);
+  a.stop();
+  capture b;
+  xrq5_print_ev_list(&second);
+  b.stop();
+  EXPECT_EQ(a.out(), b.out());
+  EXPECT_NE(a.out().find("'A<B>'"), std::string::npos);
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_EQ(second[0]->min_ev_time.timeup, 4294967295u);
+  xrq5_clean_ev_list(&first);
+  xrq5_clean_ev_list(&second);
+}
+
+TEST(ev_list_write, targets_and_failures) {
+  std::string doc = "<BMR><EVENT><TYPE>1</TYPE></EVENT></BMR>";
+  std::vector<xrq5_ev_entry*> list;
+  ASSERT_EQ(xrq5_parse_ev_list_read(&doc[0], &list), 0);
+  temp_dir dir;
+  std::string path = dir.path() + "/out.xml";
+  std::string xml;
+  EXPECT_EQ(xrq5_write_ev_list(&list, &path[0], -1, &xml), 0);
+  EXPECT_EQ(xrq5_test::read_file(path), xml);
+
+  std::string missing = dir.path() + "/no/such/folder/out.xml";
+  capture cap;
+  EXPECT_EQ(xrq5_write_ev_list(&list, &missing[0], -1, nullptr), XRQ5_EV_LIST_OPEN_FAILED);
+  std::string full = "/dev/full";
+  EXPECT_EQ(xrq5_write_ev_list(&list, &full[0], -1, nullptr), XRQ5_EV_LIST_WRITE_FAILED);
+  EXPECT_EQ(xrq5_write_ev_list(&list, nullptr, 1000, nullptr), XRQ5_EV_LIST_WRITE_FAILED);
+  EXPECT_EQ(xrq5_write_ev_list(nullptr, nullptr, -1, &xml), XRQ5_EV_LIST_WRITE_FAILED);
+  cap.stop();
+  EXPECT_NE(cap.out().find("xrq5_write_ev_list() failed to open file: '" + missing + "'\n"),
+            std::string::npos);
+  EXPECT_NE(cap.err().find("fopen: No such file or directory"), std::string::npos);
+  xrq5_clean_ev_list(&list);
+}
+
 }  // namespace
+

@@ -20,6 +20,7 @@
 #include "event_builder.h"
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
+#include "parse_ev_list.h"
 #include "test_support.h"
 #include "trigger_records.h"
 #include "user_case_trigger.h"
@@ -169,6 +170,16 @@ TEST(writers, a_write_failing_midway_leaves_the_old_file_as_it_was) {
     snprintf(e->data.env_prop, sizeof e->data.env_prop, "ENV/CHANNEL/NUMBER/%d", i);
     dict.push_back(e);
   }
+  std::vector<xrq5_ev_entry*> ev_list;
+  const std::string ev_doc = "<BMR><EVENT><TYPE>1</TYPE><SBLOCK>B</SBLOCK><CHLIST>" +
+                             [] {
+                               std::string chans;
+                               for (int i = 0; i < 500; ++i)
+                                 chans += "<CHAN>CHANNEL.NUMBER." + std::to_string(i) + "</CHAN>";
+                               return chans;
+                             }() +
+                             "</CHLIST></EVENT></BMR>";
+  ASSERT_EQ(xrq5_parse_ev_list_read(const_cast<char*>(ev_doc.c_str()), &ev_list), 0);
   std::vector<xrq5_evb_event> events(1);
   events[0].blocks.assign(64 * 1024, 'x');
 
@@ -190,6 +201,8 @@ TEST(writers, a_write_failing_midway_leaves_the_old_file_as_it_was) {
       {"dictionary",
        [&] { return dump_env_index_dict_2010(&dict, name, ENV_INDX_DUMP_XML_FILE, -1, nullptr); },
        ENV_INDX_FAILED},
+      {"event list", [&] { return xrq5_write_ev_list(&ev_list, name, -1, nullptr); },
+       XRQ5_EV_LIST_WRITE_FAILED},
       {"recorded events", [&] { return xrq5_evb_write_file(name, events, nullptr); },
        XRQ5_EVB_WRITE_FAILED},
   };
@@ -207,6 +220,7 @@ TEST(writers, a_write_failing_midway_leaves_the_old_file_as_it_was) {
   clean_chan_desr_list(&channels);
   for (auto* t : triggers) XRQ5_FREE_USER(t);
   for (auto* e : dict) free(e);
+  xrq5_clean_ev_list(&ev_list);
 }
 
 // With standard output closed, a file that the library opens would become descriptor

@@ -16,30 +16,8 @@
 
 namespace {
 
-bool same_name(const char* a, const char* b, size_t cap) { return strncmp(a, b, cap) == 0; }
-
 bool is_dictionary(const xrq5_serv_block_subhead_2010* b) {
   return b->dtype == XRQ5_ENV_DICT_BLOCK_2010 || b->dtype == XRQ5_ENV_DICT_BLOCK;
-}
-
-// The block that holds the trigger's channel in one event: a block of that name, else
-// a slow block with an update record of that name or an environment record that the
-// dictionary resolves to it.
-xrq5_serv_block_subhead_2010* block_of(xrq5_evb_event& ev, xrq5_user_case_trigger* t,
-                                       char* dict) {
-  std::vector<xrq5_serv_block_subhead_2010*> slow;
-  size_t off = 0;
-  while (xrq5_serv_block_subhead_2010* b =
-             xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off)) {
-    if (same_name(b->chname, t->channel, sizeof b->chname)) return b;
-    if (get_data_structure_type(b->dtype) == XRQ5_DATA_SLOW) slow.push_back(b);
-  }
-  for (xrq5_serv_block_subhead_2010* b : slow) {
-    xrq5_upd_data_block_2010* upd = nullptr;
-    xrq5_env_data_block_2010* env = nullptr;
-    if (!find_upd_channel_2010(b, t, &upd) || !find_slow_channel_2010(b, dict, t, &env)) return b;
-  }
-  return nullptr;
 }
 
 std::string describe(int i, const xrq5_user_case_trigger& t) {
@@ -119,38 +97,40 @@ int eval_command(std::vector<char*>& args) {
   }
 
   std::vector<tally> tallies(triggers.size());
+  std::vector<xrq5_trigger_outcome> outcomes;
   char* dict = nullptr;
   int evaluations = 0, fires = 0;
   for (size_t e = 0; e < events.size(); ++e) {
     xrq5_evb_event& ev = events[e];
     // A dictionary recorded in an event serves it and the events after it.
+    std::vector<xrq5_serv_block_subhead_2010*> blocks;
     size_t off = 0;
     while (xrq5_serv_block_subhead_2010* b =
-               xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off))
+               xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off)) {
+      blocks.push_back(b);
       if (is_dictionary(b)) dict = reinterpret_cast<char*>(b);
+    }
     if (!given_dict.empty()) dict = given_dict.data();
-    xrq5_user_trigger_set_ext_env_dictionary(dict);
 
+    fflush(stdout);
+    xrq5_eval_trigger_list(&triggers, &blocks, dict, &outcomes);
     std::vector<std::string> lines;
     for (size_t i = 0; i < triggers.size(); ++i) {
-      xrq5_user_case_trigger* t = triggers[i];
-      xrq5_serv_block_subhead_2010* b = block_of(ev, t, dict);
-      if (b == nullptr) {
+      const xrq5_trigger_outcome& o = outcomes[i];
+      if (o.missing) {
         tallies[i].missing++;
         continue;
       }
       ++evaluations;
-      fflush(stdout);
-      const int on = xrq5_is_trigger_on(b, t);
-      if (on < 0) {
+      if (o.on < 0) {
         tallies[i].invalid++;
-        lines.push_back("  " + describe(static_cast<int>(i), *t) + "  invalid trigger");
-      } else if (on == 1) {
+        lines.push_back("  " + describe(static_cast<int>(i), *triggers[i]) + "  invalid trigger");
+      } else if (o.on == 1) {
         tallies[i].fired++;
         ++fires;
         char result[64];
-        snprintf(result, sizeof result, "  result %g", static_cast<double>(*t->fresult));
-        lines.push_back("  " + describe(static_cast<int>(i), *t) + result);
+        snprintf(result, sizeof result, "  result %g", static_cast<double>(o.result));
+        lines.push_back("  " + describe(static_cast<int>(i), *triggers[i]) + result);
       }
     }
     printf("event %zu (number %u, %s, time %u.%06u): %zu fired\n", e, ev.ev_number,

@@ -1,0 +1,894 @@
+// The Python module xrq5: the documents, the trigger registry and evaluation, and the
+// channel selector, as Python objects over the library records. Conversion only: every
+// reading, writing and evaluating is the libraries' own.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "chan_selector.h"
+#include "event_builder.h"
+#include "event_util.h"
+#include "parse_chan_descr.h"
+#include "parse_env_index_dictionary.h"
+#include "parse_ev_list.h"
+#include "user_case_trigger.h"
+#include "xrq5_gige_descr.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// ---- errors ---------------------------------------------------------------------------
+
+PyObject* error_type = nullptr;
+
+// Raises xrq5.Error(message) carrying the library result as its attribute `code`.
+[[noreturn]] void fail(const std::string& what, int code) {
+  py::object e = py::reinterpret_borrow<py::object>(error_type)(what);
+  e.attr("code") = code;
+  PyErr_SetObject(error_type, e.ptr());
+  throw py::error_already_set();
+}
+
+// ---- fixed character fields ---------------------------------------------------------
+
+// Texts come from documents and event data: bytes that are not UTF-8 come through as
+// surrogates (surrogateescape) instead of failing the access.
+py::str text(const char* p, size_t n) {
+  PyObject* o = PyUnicode_DecodeUTF8(p, static_cast<Py_ssize_t>(n), "surrogateescape");
+  if (o == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(o);
+}
+py::str text(const std::string& s) { return text(s.data(), s.size()); }
+
+template <size_t N>
+std::string raw_of(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
+
+template <size_t N>
+py::str text_of(const char (&field)[N]) {
+  return text(field, strnlen(field, N));
+}
+
+// Longer text is cut to fit, as the readers cut it.
+template <size_t N>
+void set_text(char (&field)[N], const std::string& s) {
+  const size_t n = std::min(s.size(), N - 1);
+  memcpy(field, s.data(), n);
+  memset(field + n, 0, N - n);
+}
+
+#define TEXT_FIELD(cls, T, f) \
+  cls.def_property(#f, [](const T& r) { return text_of(r.f); }, \
+                   [](T& r, const std::string& s) { set_text(r.f, s); })
+
+std::vector<char> c_string(const std::string& s) {
+  std::vector<char> v(s.begin(), s.end());
+  v.push_back('\0');
+  return v;
+}
+
+// A Python iterable of records as the library's vector of pointers, borrowed: `keep`
+// holds the objects (a generator's would die at once) while the pointers are used.
+template <class T>
+struct borrowed {
+  py::list keep;
+  std::vector<T*> ptrs;
+  explicit borrowed(const py::iterable& records) {
+    for (py::handle h : records) {
+      if (!py::isinstance<T>(h))
+        throw py::type_error("expected " + py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
+                             " records, got " + py::str(h.get_type().attr("__name__")).cast<std::string>());
+      ptrs.push_back(h.cast<T*>());
+      keep.append(h);
+    }
+  }
+};
+
+// Hands the records to Python objects that free them; the vector is emptied.
+template <class T, class Holder>
+py::list to_python(std::vector<T*>& records) {
+  std::vector<Holder> owned;
+  owned.reserve(records.size());
+  for (T* r : records) owned.emplace_back(r);
+  records.clear();
+  py::list out;
+  for (Holder& h : owned) out.append(py::cast(std::move(h)));
+  return out;
+}
+
+py::dict dict_of(py::handle self, std::initializer_list<const char*> names) {
+  py::dict d;
+  for (const char* n : names) d[n] = self.attr(n);
+  return d;
+}
+
+// ---- holders: each record is freed with its own kind's call ------------------------------
+
+struct trigger_free {
+  void operator()(xrq5_user_case_trigger* t) const { XRQ5_FREE_USER(t); }
+};
+struct malloc_free {
+  void operator()(void* p) const { free(p); }
+};
+struct ev_entry_free {
+  void operator()(xrq5_ev_entry* e) const {
+    std::vector<xrq5_ev_entry*> one{e};
+    xrq5_clean_ev_list(&one);
+  }
+};
+struct channel_free {
+  void operator()(chan_descr_2010* c) const {
+    std::vector<chan_descr_2010*> one{c};
+    clean_chan_desr_list(&one);
+  }
+};
+using trigger_holder = std::unique_ptr<xrq5_user_case_trigger, trigger_free>;
+using env_holder = std::unique_ptr<xrq5_env_index_dictionary_entry_2010, malloc_free>;
+using classic_env_holder = std::unique_ptr<xrq5_env_index_dictionary_entry, malloc_free>;
+using ev_entry_holder = std::unique_ptr<xrq5_ev_entry, ev_entry_free>;
+using channel_holder = std::unique_ptr<chan_descr_2010, channel_free>;
+using feature_holder = std::unique_ptr<XRQ5GigEFeature>;
+
+template <class T>
+T* zeroed() {
+  T* p = static_cast<T*>(calloc(1, sizeof(T)));
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+
+// ---- triggers ---------------------------------------------------------------------------
+
+py::list read_triggers(const std::string& xml) {
+  std::vector<char> text = c_string(xml);
+  xrq5_trigger_list list;
+  if (list.read(text.data())) fail("the trigger list did not read cleanly", 1);
+  std::vector<xrq5_user_case_trigger*> records = list.release();
+  return to_python<xrq5_user_case_trigger, trigger_holder>(records);
+}
+
+py::list read_triggers_file(const std::string& path) {
+  std::vector<char> name = c_string(path);
+  xrq5_trigger_list list;
+  if (list.readf(name.data())) fail("'" + path + "' did not read cleanly as a trigger list", 1);
+  std::vector<xrq5_user_case_trigger*> records = list.release();
+  return to_python<xrq5_user_case_trigger, trigger_holder>(records);
+}
+
+py::str triggers_to_xml(const py::iterable& triggers) {
+  borrowed<xrq5_user_case_trigger> held(triggers);
+    std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
+  std::string xml;
+  const int r = dump_user_trigger_list(&list, nullptr, USER_TRIG_DUMP_XML_STRING, -1, &xml);
+  if (r != 0) fail("the trigger list could not be written", r);
+  return text(xml);
+}
+
+void write_triggers(const py::iterable& triggers, const std::string& path, bool text) {
+  borrowed<xrq5_user_case_trigger> held(triggers);
+    std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
+  std::vector<char> name = c_string(path);
+  const int r = dump_user_trigger_list(
+      &list, name.data(), text ? USER_TRIG_DUMP_TXT_FILE : USER_TRIG_DUMP_XML_FILE, -1, nullptr);
+  if (r != 0) fail("'" + path + "' could not be written", r);
+}
+
+py::object optional_cell(const float* cell) {
+  return cell == nullptr ? py::object(py::none()) : py::object(py::float_(*cell));
+}
+
+void bind_triggers(py::module_& m) {
+  py::class_<xrq5_user_case_trigger, trigger_holder> c(m, "Trigger",
+      "One user-case trigger: a function of a channel's data compared by an operation.");
+  // As a list reader starts a record: MEAN, GT, the current time.
+  c.def(py::init([] {
+    xrq5_user_case_trigger* t = zeroed<xrq5_user_case_trigger>();
+    t->function = xrq5_get_function_index(const_cast<char*>("MEAN"));
+    t->operation = xrq5_get_operation_index(const_cast<char*>("GT"));
+    t->time = time(nullptr);
+    return trigger_holder(t);
+  }));
+  using T = xrq5_user_case_trigger;
+  TEXT_FIELD(c, T, channel);
+  TEXT_FIELD(c, T, description);
+  TEXT_FIELD(c, T, group);
+  c.def_readwrite("subchannel", &T::subchannel)
+      .def_readwrite("function", &T::function)
+      .def_readwrite("operation", &T::operation)
+      .def_readwrite("low", &T::low)
+      .def_readwrite("upper", &T::upper)
+      .def_readwrite("bitmask", &T::bitmask)
+      .def_readwrite("time", &T::time)
+      .def_readwrite("pre_mode", &T::pre_mode)
+      .def_readwrite("post_mode", &T::post_mode)
+      .def_readwrite("valid", &T::valid)
+      .def_property(
+          "fparam", [](const T& t) { return std::vector<float>(t.fparam, t.fparam + 16); },
+          [](T& t, const std::vector<float>& v) {
+            if (v.size() > 16) throw py::value_error("at most 16 function parameters");
+            std::fill(t.fparam, t.fparam + 16, 0.0f);
+            std::copy(v.begin(), v.end(), t.fparam);
+          })
+      .def_property(
+          "function_name", [](const T& t) { return std::string(xrq5_get_function_string(t.function)); },
+          [](T& t, const std::string& name) {
+            std::vector<char> n = c_string(name);
+            const int i = xrq5_get_function_index(n.data());
+            if (i < 0) throw py::value_error("no trigger function named '" + name + "'");
+            t.function = i;
+          })
+      .def_property(
+          "operation_name",
+          [](const T& t) { return std::string(xrq5_get_operation_string(t.operation)); },
+          [](T& t, const std::string& name) {
+            std::vector<char> n = c_string(name);
+            const int i = xrq5_get_operation_index(n.data());
+            if (i < 0) throw py::value_error("no trigger operation named '" + name + "'");
+            t.operation = i;
+          })
+      .def_property_readonly("result", [](const T& t) { return optional_cell(t.fresult); })
+      .def_property_readonly("previous_result",
+                             [](const T& t) { return optional_cell(t.fprevresult); })
+      .def("same_as", [](T& a, T& b) { return XRQ5_USER_THESAME(&a, &b); },
+           "True when both triggers have the same settings (times, modes and results aside).")
+      .def("to_dict", [](py::handle self) {
+        return dict_of(self, {"channel", "subchannel", "function", "function_name", "fparam",
+                              "low", "upper", "bitmask", "operation", "operation_name", "time",
+                              "description", "pre_mode", "group", "post_mode", "valid",
+                              "result"});
+      })
+      .def("__repr__", [](const T& t) {
+        return text("<Trigger " + raw_of(t.channel) + " " + xrq5_get_function_string(t.function) +
+                    " " + xrq5_get_operation_string(t.operation) + ">");
+      });
+  m.def("read_triggers", &read_triggers, py::arg("xml"),
+        "The triggers of a trigger list document given as text.");
+  m.def("read_triggers_file", &read_triggers_file, py::arg("path"),
+        "The triggers of a trigger list file.");
+  m.def("triggers_to_xml", &triggers_to_xml, py::arg("triggers"),
+        "A trigger list document holding the triggers.");
+  m.def("write_triggers", &write_triggers, py::arg("triggers"), py::arg("path"),
+        py::arg("text") = false, "Writes the triggers as XML (or as text lines) to a file.");
+
+  m.def("functions", [] {
+    py::list rows;
+    for (int i = 0; i < 32; ++i)
+      if (strcmp(xrq5_get_function_string(i), "UNKNOWN") != 0)
+        rows.append(py::make_tuple(i, xrq5_get_function_string(i), xrq5_get_function_help(i)));
+    return rows;
+  }, "The trigger function registry: (index, name, help) of every named row.");
+  m.def("operations", [] {
+    py::list rows;
+    for (int i = 0; i < 32; ++i)
+      if (strcmp(xrq5_get_operation_string(i), "UNKNOWN") != 0)
+        rows.append(py::make_tuple(i, xrq5_get_operation_string(i), xrq5_get_operation_help(i)));
+    return rows;
+  }, "The trigger operation registry: (index, name, help) of every named row.");
+  m.def("function_index", [](const std::string& name) {
+    std::vector<char> n = c_string(name);
+    return xrq5_get_function_index(n.data());
+  }, py::arg("name"), "Registry row of a function name; -1 when there is none.");
+  m.def("operation_index", [](const std::string& name) {
+    std::vector<char> n = c_string(name);
+    return xrq5_get_operation_index(n.data());
+  }, py::arg("name"), "Registry row of an operation name; -1 when there is none.");
+}
+
+// ---- environment index dictionaries -------------------------------------------------------
+
+// The two layouts share everything but the record type and the library calls.
+template <class E, class Holder>
+struct env_layout {
+  int (*read)(char*, std::vector<E*>*);
+  int (*readf)(char*, std::vector<E*>*);
+  int (*dump)(std::vector<E*>*, char*, int, int, std::string*);
+
+  py::list from_text(const std::string& xml) const {
+    std::vector<char> text = c_string(xml);
+    std::vector<E*> list;
+    return take(read(text.data(), &list), list, "the environment index dictionary");
+  }
+  py::list from_file(const std::string& path) const {
+    std::vector<char> name = c_string(path);
+    std::vector<E*> list;
+    return take(readf(name.data(), &list), list, "'" + path + "'");
+  }
+  py::str to_xml(const py::iterable& entries) const {
+    borrowed<E> held(entries);
+    std::vector<E*>& list = held.ptrs;
+    std::string xml;
+    const int r = dump(&list, nullptr, ENV_INDX_DUMP_XML_STRING, -1, &xml);
+    if (r != 0) fail("the environment index dictionary could not be written", r);
+    return text(xml);
+  }
+  void write(const py::iterable& entries, const std::string& path, bool text) const {
+    borrowed<E> held(entries);
+    std::vector<E*>& list = held.ptrs;
+    std::vector<char> name = c_string(path);
+    const int r = dump(&list, name.data(), text ? ENV_INDX_DUMP_TXT_FILE : ENV_INDX_DUMP_XML_FILE,
+                       -1, nullptr);
+    if (r != 0) fail("'" + path + "' could not be written", r);
+  }
+
+ private:
+  static py::list take(int r, std::vector<E*>& list, const std::string& what) {
+    if (r != 0) {
+      for (E* e : list) free(e);
+      list.clear();
+      fail(what + " did not read cleanly", r);
+    }
+    return to_python<E, Holder>(list);
+  }
+};
+
+const env_layout<xrq5_env_index_dictionary_entry_2010, env_holder> env_2010{
+    parse_env_index_dict_list_read_2010, parse_env_index_dict_readf_2010, dump_env_index_dict_2010};
+const env_layout<xrq5_env_index_dictionary_entry, classic_env_holder> env_classic{
+    parse_env_index_dict_list_read, parse_env_index_dict_readf, dump_env_index_dict};
+
+template <class E, class Holder>
+void bind_env_entry(py::module_& m, const char* name, const char* doc) {
+  py::class_<E, Holder> c(m, name, doc);
+  c.def(py::init([] {
+     E* e = zeroed<E>();
+     e->index = -1;
+     return Holder(e);
+   }))
+      .def_readwrite("index", &E::index)
+      .def_property("prop", [](const E& e) { return text_of(e.data.env_prop); },
+                    [](E& e, const std::string& s) { set_text(e.data.env_prop, s); })
+      .def_property("abs_delta", [](const E& e) { return e.data.env_ch_abs_delta; },
+                    [](E& e, float v) { e.data.env_ch_abs_delta = v; })
+      .def_property("rel_delta", [](const E& e) { return e.data.env_ch_rel_delta; },
+                    [](E& e, float v) { e.data.env_ch_rel_delta = v; })
+      .def("to_dict", [](py::handle self) {
+        return dict_of(self, {"index", "prop", "abs_delta", "rel_delta"});
+      })
+      .def("__repr__", [name](const E& e) {
+        return text(std::string("<") + name + " " + std::to_string(e.index) + " " +
+               raw_of(e.data.env_prop) + ">");
+      });
+}
+
+void bind_env(py::module_& m) {
+  bind_env_entry<xrq5_env_index_dictionary_entry_2010, env_holder>(
+      m, "EnvEntry", "One channel of an environment index dictionary (2010 layout).");
+  bind_env_entry<xrq5_env_index_dictionary_entry, classic_env_holder>(
+      m, "ClassicEnvEntry", "One channel of an environment index dictionary (classic layout).");
+  m.def("read_env_dict", [](const std::string& xml, bool classic) {
+    return classic ? env_classic.from_text(xml) : env_2010.from_text(xml);
+  }, py::arg("xml"), py::arg("classic") = false,
+        "The entries of a dictionary document given as text (ClassicEnvEntry with classic).");
+  m.def("read_env_dict_file", [](const std::string& path, bool classic) {
+    return classic ? env_classic.from_file(path) : env_2010.from_file(path);
+  }, py::arg("path"), py::arg("classic") = false, "The entries of a dictionary file.");
+  m.def("env_dict_to_xml", [](const py::list& entries) {
+    if (!entries.empty() && py::isinstance<xrq5_env_index_dictionary_entry>(entries[0]))
+      return env_classic.to_xml(entries);
+    return env_2010.to_xml(entries);
+  }, py::arg("entries"), "A dictionary document holding the entries (of one layout).");
+  m.def("write_env_dict", [](const py::list& entries, const std::string& path, bool text) {
+    if (!entries.empty() && py::isinstance<xrq5_env_index_dictionary_entry>(entries[0]))
+      env_classic.write(entries, path, text);
+    else
+      env_2010.write(entries, path, text);
+  }, py::arg("entries"), py::arg("path"), py::arg("text") = false,
+        "Writes the entries as XML (or as text lines) to a file.");
+}
+
+// ---- event lists ----------------------------------------------------------------------
+
+py::object blocks_of(const xrq5_ev_entry& e) {
+  if (e.sb_list == nullptr) return py::none();
+  py::list blocks;
+  for (const xrq5_ev_sb_list* sb : *e.sb_list) {
+    py::list channels;
+    if (sb->ch_list != nullptr)
+      for (const char* ch : *sb->ch_list) channels.append(text(ch, strlen(ch)));
+    blocks.append(py::make_tuple(text_of(sb->sb_list), channels));
+  }
+  return std::move(blocks);
+}
+
+// Replaces the blocks with (name, [channel, ...]) pairs, or None for the full event.
+void set_blocks(xrq5_ev_entry& e, const py::object& blocks) {
+  std::unique_ptr<std::vector<xrq5_ev_sb_list*>> fresh;
+  xrq5_ev_entry scratch{};
+  if (!blocks.is_none()) {
+    scratch.sb_list = new std::vector<xrq5_ev_sb_list*>();
+    for (py::handle b : blocks) {
+      auto pair = b.cast<std::pair<std::string, std::vector<std::string>>>();
+      auto* sb = new xrq5_ev_sb_list();
+      scratch.sb_list->push_back(sb);
+      // The reader keeps at most 254 characters of a block name.
+      set_text(sb->sb_list, pair.first.substr(0, 254));
+      sb->ch_list = new std::vector<char*>();
+      for (const std::string& ch : pair.second) {
+        char* c = new char[ch.size() + 1];
+        memcpy(c, ch.c_str(), ch.size() + 1);
+        sb->ch_list->push_back(c);
+      }
+    }
+  }
+  std::swap(scratch.sb_list, e.sb_list);
+  // The old blocks go with a scratch record through the library's clean call.
+  xrq5_ev_entry* old = new xrq5_ev_entry(scratch);
+  ev_entry_free()(old);
+}
+
+py::list take_ev_list(int r, std::vector<xrq5_ev_entry*>& list, const std::string& what) {
+  if (r != 0) {
+    xrq5_clean_ev_list(&list);
+    fail(what + " did not read cleanly", r);
+  }
+  return to_python<xrq5_ev_entry, ev_entry_holder>(list);
+}
+
+void bind_ev_list(py::module_& m) {
+  using E = xrq5_ev_entry;
+  py::class_<E, ev_entry_holder>(m, "EventEntry",
+                                 "One wanted event type of an event list.")
+      .def(py::init([] { return ev_entry_holder(new xrq5_ev_entry()); }))
+      .def_property("evtype", [](const E& e) { return static_cast<int>(e.evtype); },
+                    [](E& e, int t) { e.evtype = static_cast<XRQ5_EVTYPE>(t); })
+      .def_property_readonly("evtype_name",
+                             [](const E& e) { return std::string(event_name_itoa(e.evtype)); })
+      .def_property("min_time_sec", [](const E& e) { return e.min_ev_time.timeup; },
+                    [](E& e, uint32_t v) { e.min_ev_time.timeup = v; })
+      .def_property("min_time_usec", [](const E& e) { return e.min_ev_time.timelow; },
+                    [](E& e, uint32_t v) { e.min_ev_time.timelow = v; })
+      .def_readwrite("tmask", &E::tmask)
+      .def_readwrite("priority", &E::priority)
+      .def_property("blocks", &blocks_of, &set_blocks,
+                    "None for the full event, else [(block name, [channel, ...]), ...]")
+      .def("to_dict", [](py::handle self) {
+        return dict_of(self, {"evtype", "evtype_name", "min_time_sec", "min_time_usec", "tmask",
+                              "priority", "blocks"});
+      })
+      .def("__repr__", [](const E& e) {
+        return std::string("<EventEntry ") + event_name_itoa(e.evtype) + ">";
+      });
+
+  m.def("read_ev_list", [](const std::string& xml) {
+    std::vector<char> text = c_string(xml);
+    std::vector<xrq5_ev_entry*> list;
+    return take_ev_list(xrq5_parse_ev_list_read(text.data(), &list), list, "the event list");
+  }, py::arg("xml"), "The entries of an event list document given as text.");
+  m.def("read_ev_list_file", [](const std::string& path) {
+    std::vector<char> name = c_string(path);
+    std::vector<xrq5_ev_entry*> list;
+    return take_ev_list(xrq5_parse_ev_list_readf(name.data(), &list), list, "'" + path + "'");
+  }, py::arg("path"), "The entries of an event list file.");
+  m.def("ev_list_to_xml", [](const py::iterable& entries) {
+    borrowed<xrq5_ev_entry> held(entries);
+    std::vector<xrq5_ev_entry*>& list = held.ptrs;
+    std::string xml;
+    const int r = xrq5_write_ev_list(&list, nullptr, -1, &xml);
+    if (r != 0) fail("the event list could not be written", r);
+    return text(xml);
+  }, py::arg("entries"), "An event list document holding the entries.");
+  m.def("write_ev_list", [](const py::iterable& entries, const std::string& path) {
+    borrowed<xrq5_ev_entry> held(entries);
+    std::vector<xrq5_ev_entry*>& list = held.ptrs;
+    std::vector<char> name = c_string(path);
+    const int r = xrq5_write_ev_list(&list, name.data(), -1, nullptr);
+    if (r != 0) fail("'" + path + "' could not be written", r);
+  }, py::arg("entries"), py::arg("path"), "Writes the entries as an event list file.");
+}
+
+// ---- channel descriptions ---------------------------------------------------------------
+
+// Replaces the records a parent owns with copies of the given ones (the parent's count
+// follows), freeing the old ones.
+template <class R>
+void replace_owned(std::vector<R*>& owned, int& count, const py::iterable& records,
+                   R* (*clone)(R*), void (*drop)(R*)) {
+  std::vector<R*> fresh;
+  try {
+    for (py::handle h : records) fresh.push_back(clone(h.cast<R*>()));
+  } catch (...) {
+    for (R* r : fresh) drop(r);
+    throw;
+  }
+  for (R* r : owned) drop(r);
+  owned = fresh;
+  count = static_cast<int>(owned.size());
+}
+
+// Copies of the records a parent owns, so that no Python object points into a parent
+// whose list may be replaced.
+template <class R, class Holder>
+py::list copies(std::vector<R*>& owned, R* (*clone)(R*)) {
+  py::list out;
+  for (R* r : owned) out.append(py::cast(Holder(clone(r))));
+  return out;
+}
+
+void drop_bit(bit_descr* b) { delete b; }
+void drop_stat(stat_descr* s) { delete s; }
+void drop_dim(dim_descr* d) {
+  for (stat_descr* s : d->stats) delete s;
+  delete d;
+}
+
+struct dim_free {
+  void operator()(dim_descr* d) const { drop_dim(d); }
+};
+using dim_holder = std::unique_ptr<dim_descr, dim_free>;
+
+int form_of(const std::string& form) {
+  if (form == "tag") return XRQ5_FORMAT;
+  if (form == "var") return VESK_FORMAT;
+  throw py::value_error("form is 'tag' or 'var', not '" + form + "'");
+}
+
+py::list take_channels(int r, std::vector<chan_descr_2010*>& list, const std::string& what) {
+  if (r != 0) {
+    clean_chan_desr_list(&list);
+    fail(what + " did not read cleanly", r);
+  }
+  return to_python<chan_descr_2010, channel_holder>(list);
+}
+
+void bind_channels(py::module_& m) {
+  py::class_<bit_descr, std::unique_ptr<bit_descr>> bit(m, "Bit", "A named bit of a channel.");
+  bit.def(py::init([] { return std::unique_ptr<bit_descr>(new bit_descr()); }))
+      .def_readwrite("bit", &bit_descr::bit);
+  TEXT_FIELD(bit, bit_descr, bit_name);
+  TEXT_FIELD(bit, bit_descr, bit_desc);
+  bit.def("to_dict", [](py::handle self) { return dict_of(self, {"bit", "bit_name", "bit_desc"}); });
+
+  py::class_<stat_descr, std::unique_ptr<stat_descr>> stat(m, "Statistic",
+                                                           "A statistic of a dimension.");
+  stat.def(py::init([] { return std::unique_ptr<stat_descr>(new stat_descr()); }))
+      .def_readwrite("stat", &stat_descr::stat);
+  TEXT_FIELD(stat, stat_descr, stat_name);
+  TEXT_FIELD(stat, stat_descr, stat_desc);
+  TEXT_FIELD(stat, stat_descr, units);
+  stat.def("to_dict", [](py::handle self) {
+    return dict_of(self, {"stat", "stat_name", "stat_desc", "units"});
+  });
+
+  py::class_<dim_descr, dim_holder> dim(m, "Dimension",
+                                                                  "A dimension of a channel.");
+  dim.def(py::init([] { return dim_holder(new dim_descr()); }))
+      .def_readwrite("dim", &dim_descr::dim);
+  TEXT_FIELD(dim, dim_descr, dim_name);
+  TEXT_FIELD(dim, dim_descr, dim_desc);
+  TEXT_FIELD(dim, dim_descr, units);
+  dim.def_property(
+         "stats",
+         [](dim_descr& d) {
+           return copies<stat_descr, std::unique_ptr<stat_descr>>(d.stats, xrq5_clone_stat_descr);
+         },
+         [](dim_descr& d, const py::iterable& v) {
+           replace_owned(d.stats, d.nstats, v, xrq5_clone_stat_descr, drop_stat);
+         },
+         "Copies of the statistics; set the whole list to change them.")
+      .def("to_dict", [](py::handle self) {
+        py::dict d = dict_of(self, {"dim", "dim_name", "dim_desc", "units"});
+        py::list stats;
+        for (py::handle s : self.attr("stats")) stats.append(s.attr("to_dict")());
+        d["stats"] = stats;
+        return d;
+      });
+
+  using C = chan_descr_2010;
+  py::class_<C, channel_holder> c(m, "ChannelDescription", "One channel of an XCD document.");
+  c.def(py::init([] {
+    C* ch = new C();
+    ch->db_key = -1;
+    ch->max_size = 1;
+    return channel_holder(ch);
+  }));
+  c.def_readwrite("stream", &C::stream)
+      .def_readwrite("ev_type", &C::ev_type)
+      .def_readwrite("count", &C::count)
+      .def_readwrite("dtype", &C::dtype)
+      .def_readwrite("db_key", &C::db_key)
+      .def_readwrite("max_size", &C::max_size)
+      .def_readwrite("set_point", &C::set_point);
+  TEXT_FIELD(c, C, prop_name);
+  TEXT_FIELD(c, C, daq_name);
+  TEXT_FIELD(c, C, prop_desc);
+  TEXT_FIELD(c, C, units);
+  TEXT_FIELD(c, C, sb_name);
+  TEXT_FIELD(c, C, subsystem);
+  c.def_property(
+       "bits",
+       [](C& ch) { return copies<bit_descr, std::unique_ptr<bit_descr>>(ch.bits, xrq5_clone_bit_descr); },
+       [](C& ch, const py::iterable& v) {
+         replace_owned(ch.bits, ch.nbits, v, xrq5_clone_bit_descr, drop_bit);
+       },
+       "Copies of the named bits; set the whole list to change them.")
+      .def_property(
+          "dims", [](C& ch) { return copies<dim_descr, dim_holder>(ch.dims, xrq5_clone_dim_descr); },
+          [](C& ch, const py::iterable& v) {
+            replace_owned(ch.dims, ch.ndims, v, xrq5_clone_dim_descr, drop_dim);
+          },
+          "Copies of the dimensions; set the whole list to change them.")
+      .def("to_dict", [](py::handle self) {
+        py::dict d = dict_of(self, {"stream", "ev_type", "count", "dtype", "db_key", "prop_name",
+                                    "daq_name", "prop_desc", "units", "max_size", "sb_name",
+                                    "set_point", "subsystem"});
+        py::list bits, dims;
+        for (py::handle b : self.attr("bits")) bits.append(b.attr("to_dict")());
+        for (py::handle x : self.attr("dims")) dims.append(x.attr("to_dict")());
+        d["bits"] = bits;
+        d["dims"] = dims;
+        return d;
+      })
+      .def("__repr__", [](const C& ch) {
+        return text("<ChannelDescription " + raw_of(ch.prop_name) + ">");
+      });
+
+  m.def("read_channels", [](const std::string& xml, bool shift, bool merge) {
+    std::vector<char> text = c_string(xml);
+    std::vector<chan_descr_2010*> list;
+    return take_channels(parse_descr_list_read(text.data(), &list, shift, merge), list,
+                         "the channel descriptions");
+  }, py::arg("xml"), py::arg("shift") = false, py::arg("merge") = false,
+        "The channels of an XCD document (either form) given as text; with shift, event "
+        "and data types become masks; with merge, repeated properties are merged.");
+  m.def("read_channels_file", [](const std::string& path, bool shift, bool merge) {
+    std::vector<char> name = c_string(path);
+    std::vector<chan_descr_2010*> list;
+    return take_channels(parse_descr_list_readf(name.data(), &list, shift, merge), list,
+                         "'" + path + "'");
+  }, py::arg("path"), py::arg("shift") = false, py::arg("merge") = false,
+        "The channels of an XCD file (either form).");
+  m.def("channels_to_xml", [](const py::iterable& channels, const std::string& form) {
+    borrowed<chan_descr_2010> held(channels);
+    std::vector<chan_descr_2010*>& list = held.ptrs;
+    std::string xml;
+    const int r = dump_chan_desr(&list, nullptr, DUMP_XML_FILE, form_of(form), -1, &xml, nullptr);
+    if (r != 0) fail("the channel descriptions could not be written", r);
+    return text(xml);
+  }, py::arg("channels"), py::arg("form") = "tag",
+        "An XCD document ('tag' or 'var' form) holding the channels.");
+  m.def("write_channels", [](const py::iterable& channels, const std::string& path,
+                             const std::string& form, const std::string& as) {
+    borrowed<chan_descr_2010> held(channels);
+    std::vector<chan_descr_2010*>& list = held.ptrs;
+    std::vector<char> name = c_string(path);
+    int mode;
+    if (as == "xml")
+      mode = DUMP_XML_FILE;
+    else if (as == "text")
+      mode = DUMP_TXT_FILE;
+    else if (as == "short")
+      mode = DUMP_TXT_FILE_SHORT;
+    else
+      throw py::value_error("as is 'xml', 'text' or 'short', not '" + as + "'");
+    const int r = dump_chan_desr(&list, name.data(), mode, form_of(form), -1, nullptr, nullptr);
+    if (r != 0) fail("'" + path + "' could not be written", r);
+  }, py::arg("channels"), py::arg("path"), py::arg("form") = "tag", py::arg("as_") = "xml",
+        "Writes the channels to a file as XCD ('tag' or 'var' form), or as the 'text' or "
+        "'short' listing.");
+}
+
+// ---- camera features ----------------------------------------------------------------------
+
+void bind_camera(py::module_& m) {
+  using F = XRQ5GigEFeature;
+  py::class_<F, feature_holder>(m, "CameraFeature", "One feature of a GigE camera.")
+      .def(py::init([] { return feature_holder(new F{}); }))
+      .def_readwrite("type", &F::type)
+      .def_property_readonly("type_name", [](const F& f) {
+        return f.type >= 0 && f.type < FEATURE_TYPE_MAX ? std::string(FeatureTags[f.type])
+                                                        : std::string("UNKNOWN");
+      })
+      .def_property("name", [](const F& x) { return text(x.name); },
+                    [](F& x, const std::string& v) { x.name = v; })
+      .def_property("extension", [](const F& x) { return text(x.extension); },
+                    [](F& x, const std::string& v) { x.extension = v; })
+      .def_property("tooltip", [](const F& x) { return text(x.tooltip); },
+                    [](F& x, const std::string& v) { x.tooltip = v; })
+      .def_property("description", [](const F& x) { return text(x.description); },
+                    [](F& x, const std::string& v) { x.description = v; })
+      .def("to_dict", [](py::handle self) {
+        return dict_of(self, {"type", "type_name", "name", "extension", "tooltip",
+                              "description"});
+      })
+      .def("__repr__", [](const F& f) { return text("<CameraFeature " + f.name + ">"); });
+  m.def("read_camera_features", [](const std::string& path) {
+    std::vector<char> name = c_string(path);
+    std::vector<XRQ5GigEFeature*> list;
+    if (xrq5_fill_gige_descr(name.data(), &list)) {
+      xrq5_clean_gige_descr(&list);
+      fail("'" + path + "' did not read cleanly as a camera feature file", 1);
+    }
+    return to_python<XRQ5GigEFeature, feature_holder>(list);
+  }, py::arg("path"), "The features of a camera feature file.");
+}
+
+// ---- channel selector ---------------------------------------------------------------------
+
+void bind_selector(py::module_& m) {
+  py::class_<chan_selector>(m, "ChannelSelector",
+                            "The channels a DAQ client wants, loaded from XCD files or texts.")
+      .def(py::init([](const std::vector<std::string>& sources, bool from_xml, bool shift) {
+             auto s = std::make_unique<chan_selector>();
+             s->set_shift(shift);
+             s->change_mode(from_xml ? EXTR_FROM_XML : EXTR_FROM_FILE);
+             std::vector<std::vector<char>> texts;
+             std::vector<char*> names;
+             for (const std::string& src : sources) texts.push_back(c_string(src));
+             for (std::vector<char>& t : texts) names.push_back(t.data());
+             int total = 0;
+             if (!names.empty() && s->set_descriptions(names, &total))
+               fail("the channel descriptions did not read cleanly", 1);
+             return s;
+           }),
+           py::arg("sources") = std::vector<std::string>(), py::arg("from_xml") = false,
+           py::arg("shift") = true,
+           "sources are XCD file names, or XCD texts with from_xml.")
+      .def("__len__", &chan_selector::size)
+      .def("find_channel", [](chan_selector& s, int ev_type, std::string chan) {
+        return s.find_channel(ev_type, &chan[0]);
+      }, py::arg("ev_type"), py::arg("channel"))
+      .def("get_event_type", [](chan_selector& s, std::string chan) {
+        return s.get_event_type(&chan[0]);
+      }, py::arg("channel"))
+      .def("get_data_type", [](chan_selector& s, std::string chan) {
+        return s.get_data_type(&chan[0]);
+      }, py::arg("channel"))
+      .def("get_channel", [](chan_selector& s, int num) -> py::object {
+        const char* c = s.get_channel(num);
+        return c ? py::object(text(c, strlen(c))) : py::object(py::none());
+      }, py::arg("num"))
+      .def("get_prop", [](chan_selector& s, int num) -> py::object {
+        const char* c = s.get_prop(num);
+        return c ? py::object(text(c, strlen(c))) : py::object(py::none());
+      }, py::arg("num"))
+      .def("is_channel_slow", &chan_selector::is_channel_slow, py::arg("num"))
+      .def("is_channel_ml", &chan_selector::is_channel_ml, py::arg("num"))
+      .def("get_subchannels", &chan_selector::get_subchannels, py::arg("num"));
+}
+
+// ---- events and evaluation ---------------------------------------------------------------
+
+std::vector<xrq5_serv_block_subhead_2010*> blocks_in(xrq5_evb_event& ev) {
+  std::vector<xrq5_serv_block_subhead_2010*> blocks;
+  size_t off = 0;
+  while (xrq5_serv_block_subhead_2010* b =
+             xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off))
+    blocks.push_back(b);
+  return blocks;
+}
+
+std::vector<xrq5_evb_event> read_events(const std::string& path) {
+  std::vector<xrq5_evb_event> events;
+  std::string error;
+  const int r = xrq5_evb_read_file(path.c_str(), &events, &error);
+  if (r != XRQ5_EVB_OK) fail(error, r);
+  return events;
+}
+
+// The dictionary block of a list of entries of either layout.
+std::vector<char> dictionary_block(const py::list& entries) {
+  std::vector<char> block;
+  bool failed;
+  if (!entries.empty() && py::isinstance<xrq5_env_index_dictionary_entry>(entries[0])) {
+    borrowed<xrq5_env_index_dictionary_entry> held(entries);
+    std::vector<xrq5_env_index_dictionary_entry*>& list = held.ptrs;
+    failed = xrq5_make_env_dict_block(&list, &block);
+  } else {
+    borrowed<xrq5_env_index_dictionary_entry_2010> held(entries);
+    std::vector<xrq5_env_index_dictionary_entry_2010*>& list = held.ptrs;
+    failed = xrq5_make_env_dict_block_2010(&list, &block);
+  }
+  if (failed) fail("the environment dictionary could not be made into a block", 1);
+  return block;
+}
+
+bool is_dictionary(const xrq5_serv_block_subhead_2010* b) {
+  return b->dtype == XRQ5_ENV_DICT_BLOCK_2010 || b->dtype == XRQ5_ENV_DICT_BLOCK;
+}
+
+py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
+                  const py::object& env_dict) {
+  borrowed<xrq5_user_case_trigger> held(triggers);
+    std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
+  std::vector<xrq5_evb_event> from_file;
+  std::vector<xrq5_evb_event*> events;
+  std::unique_ptr<borrowed<xrq5_evb_event>> given_events;
+  if (py::isinstance<py::str>(events_arg)) {
+    from_file = read_events(events_arg.cast<std::string>());
+    for (xrq5_evb_event& e : from_file) events.push_back(&e);
+  } else {
+    given_events = std::make_unique<borrowed<xrq5_evb_event>>(events_arg);
+    events = given_events->ptrs;
+  }
+  std::vector<char> given;
+  if (!env_dict.is_none()) given = dictionary_block(env_dict.cast<py::list>());
+
+  const size_t n = events.size();
+  std::vector<py::array_t<float>> results;
+  std::vector<std::vector<long>> fired(list.size()), missing(list.size()), invalid(list.size());
+  for (size_t i = 0; i < list.size(); ++i) results.emplace_back(static_cast<py::ssize_t>(n));
+  std::vector<xrq5_trigger_outcome> out;
+  char* dict = nullptr;
+  for (size_t e = 0; e < n; ++e) {
+    std::vector<xrq5_serv_block_subhead_2010*> blocks = blocks_in(*events[e]);
+    // As the tool: a dictionary recorded in an event serves it and the events after it.
+    for (xrq5_serv_block_subhead_2010* b : blocks)
+      if (is_dictionary(b)) dict = reinterpret_cast<char*>(b);
+    if (!given.empty()) dict = given.data();
+    xrq5_eval_trigger_list(&list, &blocks, dict, &out);
+    for (size_t i = 0; i < list.size(); ++i) {
+      results[i].mutable_at(e) = out[i].has_result ? out[i].result : NAN;
+      if (out[i].missing) missing[i].push_back(static_cast<long>(e));
+      if (out[i].on == 1) fired[i].push_back(static_cast<long>(e));
+      if (out[i].on < 0 && !out[i].missing) invalid[i].push_back(static_cast<long>(e));
+    }
+  }
+  py::list per_trigger;
+  for (size_t i = 0; i < list.size(); ++i) {
+    py::dict d;
+    d["results"] = results[i];
+    d["fired"] = py::array_t<long>(static_cast<py::ssize_t>(fired[i].size()), fired[i].data());
+    d["missing"] =
+        py::array_t<long>(static_cast<py::ssize_t>(missing[i].size()), missing[i].data());
+    d["invalid"] =
+        py::array_t<long>(static_cast<py::ssize_t>(invalid[i].size()), invalid[i].data());
+    per_trigger.append(d);
+  }
+  return per_trigger;
+}
+
+void bind_events(py::module_& m) {
+  using E = xrq5_evb_event;
+  py::class_<E>(m, "Event", "One recorded event: its type, number, time and data blocks.")
+      .def_readonly("ev_type", &E::ev_type)
+      .def_property_readonly("ev_type_name", [](const E& e) { return std::string(event_name_itoa(e.ev_type)); })
+      .def_readonly("ev_number", &E::ev_number)
+      .def_property_readonly("time_sec", [](const E& e) { return e.time.timeup; })
+      .def_property_readonly("time_usec", [](const E& e) { return e.time.timelow; })
+      .def_property_readonly("data", [](const E& e) {
+        return py::bytes(e.blocks.data(), e.blocks.size());
+      })
+      .def_property_readonly("blocks", [](E& e) {
+        py::list out;
+        for (xrq5_serv_block_subhead_2010* b : blocks_in(e))
+          out.append(py::make_tuple(text_of(b->chname), b->dtype, b->error, b->ldata));
+        return out;
+      }, "[(channel name, sub-block type, error, data length), ...]")
+      .def("to_dict", [](py::handle self) {
+        return dict_of(self, {"ev_type", "ev_type_name", "ev_number", "time_sec", "time_usec",
+                              "blocks"});
+      });
+  m.def("read_events", &read_events, py::arg("path"), "The events of a recorded-event file.");
+  m.def("evaluate", &evaluate, py::arg("triggers"), py::arg("events"),
+        py::arg("env_dict") = py::none(),
+        "Evaluates every trigger on every event (a recorded-event file name or a list of "
+        "Event), as xrq5xml eval does; per trigger a dict with 'results' (the function "
+        "result per event, NaN where none), and the indices of the events where it "
+        "'fired', its channel was 'missing', or it was 'invalid'. The triggers keep their "
+        "results (and DIFF state).");
+}
+
+}  // namespace
+
+PYBIND11_MODULE(xrq5, m) {
+  m.doc() = "Documents, triggers and channel selection of the XRQ5 DAQ libraries.";
+  error_type = PyErr_NewExceptionWithDoc(
+      "xrq5.Error", "A document could not be read or written; `code` is the library's result.",
+      PyExc_RuntimeError, nullptr);
+  m.add_object("Error", py::handle(error_type));
+  bind_triggers(m);
+  bind_env(m);
+  bind_ev_list(m);
+  bind_channels(m);
+  bind_camera(m);
+  bind_selector(m);
+  bind_events(m);
+}
