@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -9,6 +10,7 @@
 namespace {
 // The link stays a multiple of 16 bytes, so the blocks handed out keep malloc's alignment.
 constexpr size_t link_size = (sizeof(void*) * 2 + sizeof(size_t) + 15) / 16 * 16;
+constexpr size_t spare_from = 32 * 1024;
 }  // namespace
 
 xrq5_parser_memory::xrq5_parser_memory() { head_.prev = head_.next = &head_; }
@@ -20,6 +22,7 @@ xrq5_parser_memory::~xrq5_parser_memory() {
     free(b);
     b = next;
   }
+  free(spare_);
 }
 
 xercesc::MemoryManager* xrq5_parser_memory::getExceptionMemoryManager() {
@@ -41,8 +44,14 @@ void* xrq5_parser_memory::allocate(XMLSize_t size) {
     told_ = true;
     throw xercesc::OutOfMemoryException();
   }
-  block* b = static_cast<block*>(malloc(link_size + size));
-  if (b == nullptr) throw xercesc::OutOfMemoryException();
+  block* b;
+  if (spare_ != nullptr && spare_->size == size) {
+    b = spare_;
+    spare_ = nullptr;
+  } else {
+    b = static_cast<block*>(malloc(link_size + size));
+    if (b == nullptr) throw xercesc::OutOfMemoryException();
+  }
   b->size = size;
   held_ += size;
   b->next = head_.next;
@@ -58,5 +67,6 @@ void xrq5_parser_memory::deallocate(void* p) {
   held_ -= b->size;
   b->prev->next = b->next;
   b->next->prev = b->prev;
+  if (b->size >= spare_from) std::swap(b, spare_);
   free(b);
 }

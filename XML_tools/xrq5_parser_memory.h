@@ -35,6 +35,10 @@ class xrq5_parser_memory : public xercesc::MemoryManager {
     size_t size;
   };
   block head_;  // of a circular list
+  // The last large block given back, kept for the next request of its size: Xerces
+  // makes and drops a reader of some 100 KB per entity reference, which would
+  // otherwise map and unmap pages each time.
+  block* spare_ = nullptr;
   size_t held_ = 0;
   size_t budget_ = 0;
   bool told_ = false;
