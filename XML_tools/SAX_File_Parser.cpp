@@ -2,12 +2,13 @@
 
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include "xrq5_parser_factory.h"
 #include "xrq5_sax_common.h"
 
 SAX_File_Parser::SAX_File_Parser() : init(false), gotMore(true), parser(nullptr) {
   if (!xrq5_sax::initialize_platform()) return;
   try {
-    parser = xrq5_sax::make_parser(&handler, handler.parser_memory());
+    parser = xrq5_sax::make_parser(&handler, handler.parser_memory(), 0);
     init = true;
   } catch (...) {
     parser = nullptr;  // out of memory while building the parser
@@ -29,6 +30,7 @@ bool SAX_File_Parser::init_ok() { return init; }
 
 bool SAX_File_Parser::start(char* file) {
   if (!init) return true;
+  xrq5_bound_parser(parser, xrq5_file_size(file));
   return xrq5_sax::start_parse(parser, file, nullptr, token);
 }
 

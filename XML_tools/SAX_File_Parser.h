@@ -1,6 +1,7 @@
 // Pull parser over an XML file: the twin of SAX_Memory_Parser (same calls, results
 // and messages), but the file is named at start() and the system id in messages is
-// the file's, as Xerces reports it.
+// the file's, as Xerces reports it. The bounds follow the size of the file named at
+// start() (the floors, for a file whose size is not known).
 #ifndef XRQ5_SAX_FILE_PARSER_H
 #define XRQ5_SAX_FILE_PARSER_H
 

@@ -11,10 +11,11 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* buffer)
   if (!xrq5_sax::initialize_platform()) return;
   try {
     handler = new MemParseHandlers;
-    parser = xrq5_sax::make_parser(handler, handler->parser_memory());
     const char* text = buffer ? buffer : "";
-    memBufIS = new xercesc::MemBufInputSource(reinterpret_cast<const XMLByte*>(text),
-                                              strlen(text), "my_mem_info", false);
+    const size_t size = strlen(text);
+    parser = xrq5_sax::make_parser(handler, handler->parser_memory(), size);
+    memBufIS = new xercesc::MemBufInputSource(reinterpret_cast<const XMLByte*>(text), size,
+                                              "my_mem_info", false);
     memBufIS->setCopyBufToStream(false);  // parse the caller's buffer in place
     init = true;
   } catch (...) {

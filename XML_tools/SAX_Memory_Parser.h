@@ -8,8 +8,11 @@
 // platform, so parsers must not be created or destroyed in several threads at once.
 //
 // The document cannot make the parser read anything else: external DTDs and external
-// entities are not fetched (a document that needs one fails), and entity expansion is
-// bounded. Messages go to standard error; the system id in them is "my_mem_info".
+// entities are not fetched (a document that needs one fails). What a parse may hold
+// and the text it may expand from entities are bounded by the document's size; past a
+// bound a line on standard error says which, and parse() throws Xerces'
+// OutOfMemoryException. Messages go to standard error; the system id in them is
+// "my_mem_info".
 #ifndef XRQ5_SAX_MEMORY_PARSER_H
 #define XRQ5_SAX_MEMORY_PARSER_H
 

@@ -11,9 +11,10 @@
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "xrq5_gige_source.h"
+#include "xrq5_parser_factory.h"
 #include "xrq5_parser_memory.h"
 
 const char* const FeatureTags[FEATURE_TYPE_MAX] = {"Undefined",   "Integer", "Float",
@@ -164,27 +165,32 @@ bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out) {
            text_of(e.getMessage()).c_str());
     return true;
   }
+  const bool failed = xrq5_gige_fill(file_name, nullptr, xrq5_file_size(file_name), out);
+  xercesc::XMLPlatformUtils::Terminate();
+  return failed;
+}
+
+bool xrq5_gige_fill(const char* name, const xercesc::InputSource* source, size_t size,
+                    std::vector<XRQ5GigEFeature*>* out) {
+  if (name == nullptr || out == nullptr) return true;
   bool failed = false;
   {
-    // Read-only after construction; shared by every parse of the process.
-    static xercesc::SecurityManager entity_limits;
     parse_errors errors;
     xrq5_parser_memory memory;  // outlives the parser; frees what a failed parse leaves
-    xercesc::XercesDOMParser* parser =
-        new (&memory) xercesc::XercesDOMParser(nullptr, &memory, nullptr);
-    parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
-    parser->setDoNamespaces(false);
-    parser->setDoSchema(false);
-    parser->setValidationSchemaFullChecking(false);
-    parser->setCreateEntityReferenceNodes(false);
-    // Files come from devices and vendors: read nothing else, expand with bounds.
-    parser->setDisableDefaultEntityResolution(true);
-    parser->setLoadExternalDTD(false);
-    parser->setSecurityManager(&entity_limits);
-    // Only counts: without it a malformed file parsed to an empty document silently.
-    parser->setErrorHandler(&errors);
+    xercesc::XercesDOMParser* parser = nullptr;
     try {
-      parser->parse(file_name);
+      parser = xrq5_make_parser<xercesc::XercesDOMParser>(&memory, size);
+      parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
+      parser->setDoNamespaces(false);
+      parser->setDoSchema(false);
+      parser->setValidationSchemaFullChecking(false);
+      parser->setCreateEntityReferenceNodes(false);
+      // Only counts: without it a malformed file parsed to an empty document silently.
+      parser->setErrorHandler(&errors);
+      if (source)
+        parser->parse(*source);
+      else
+        parser->parse(name);
     } catch (const xercesc::OutOfMemoryException&) {
       printf("OutOfMemoryException\n");
       failed = true;
@@ -192,7 +198,7 @@ bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out) {
       printf("An error occurred during parsing  Message: %s\n", text_of(e.getMessage()).c_str());
       failed = true;
     } catch (const xercesc::DOMException& e) {
-      printf("\nDOM Error during parsing: '%s' DOMException code is: %d\n", file_name, e.code);
+      printf("\nDOM Error during parsing: '%s' DOMException code is: %d\n", name, e.code);
       std::string text;
       if (exception_text(e, &text)) printf("Message is: %s", text.c_str());
       failed = true;
@@ -205,13 +211,18 @@ bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out) {
       failed = true;
     }
     if (!failed) {
-      out->clear();
-      xercesc::DOMDocument* doc = parser->getDocument();
-      if (doc != nullptr) dump_nodes(doc->getChildNodes(), out);
+      try {
+        out->clear();
+        xercesc::DOMDocument* doc = parser->getDocument();
+        if (doc != nullptr) dump_nodes(doc->getChildNodes(), out);
+      } catch (...) {
+        // Out of memory while listing: the records so far stay the caller's.
+        printf("OutOfMemoryException\n");
+        failed = true;
+      }
     }
     delete parser;
   }
-  xercesc::XMLPlatformUtils::Terminate();
   if (failed) return true;
   for (XRQ5GigEFeature* f : *out) {
     clear_markers(f->name);

@@ -1,16 +1,17 @@
 #include "xrq5_parser_memory.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
 namespace {
 // The link stays a multiple of 16 bytes, so the blocks handed out keep malloc's alignment.
-constexpr size_t link_size = 16;
+constexpr size_t link_size = (sizeof(void*) * 2 + sizeof(size_t) + 15) / 16 * 16;
+constexpr size_t spare_from = 32 * 1024;
 }  // namespace
-
-static_assert(sizeof(void*) * 2 <= link_size, "the link fits its room");
 
 xrq5_parser_memory::xrq5_parser_memory() { head_.prev = head_.next = &head_; }
 
@@ -21,6 +22,7 @@ xrq5_parser_memory::~xrq5_parser_memory() {
     free(b);
     b = next;
   }
+  free(spare_);
 }
 
 xercesc::MemoryManager* xrq5_parser_memory::getExceptionMemoryManager() {
@@ -28,10 +30,30 @@ xercesc::MemoryManager* xrq5_parser_memory::getExceptionMemoryManager() {
   return xercesc::XMLPlatformUtils::fgMemoryManager;
 }
 
+void xrq5_parser_memory::set_budget(size_t bytes) {
+  budget_ = bytes;
+  told_ = false;
+}
+
 void* xrq5_parser_memory::allocate(XMLSize_t size) {
   if (size > static_cast<XMLSize_t>(-1) - link_size) throw xercesc::OutOfMemoryException();
-  block* b = static_cast<block*>(malloc(link_size + size));
-  if (b == nullptr) throw xercesc::OutOfMemoryException();
+  if (budget_ != 0 && (size > budget_ || held_ > budget_ - size)) {
+    if (!told_)
+      fprintf(stderr, "parser memory: the document needs more than %zu bytes; read stopped\n",
+              budget_);
+    told_ = true;
+    throw xercesc::OutOfMemoryException();
+  }
+  block* b;
+  if (spare_ != nullptr && spare_->size == size) {
+    b = spare_;
+    spare_ = nullptr;
+  } else {
+    b = static_cast<block*>(malloc(link_size + size));
+    if (b == nullptr) throw xercesc::OutOfMemoryException();
+  }
+  b->size = size;
+  held_ += size;
   b->next = head_.next;
   b->prev = &head_;
   head_.next->prev = b;
@@ -42,7 +64,9 @@ void* xrq5_parser_memory::allocate(XMLSize_t size) {
 void xrq5_parser_memory::deallocate(void* p) {
   if (p == nullptr) return;
   block* b = reinterpret_cast<block*>(static_cast<char*>(p) - link_size);
+  held_ -= b->size;
   b->prev->next = b->next;
   b->next->prev = b->prev;
+  if (b->size >= spare_from) std::swap(b, spare_);
   free(b);
 }

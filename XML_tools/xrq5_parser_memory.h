@@ -4,6 +4,10 @@
 // parameter entity reference inside a mixed content model of the internal subset
 // loses the content-model nodes built so far), and a DAQ process parses hostile or
 // broken documents for as long as it runs.
+//
+// A budget bounds what the parser holds at once: an allocation past it prints why on
+// standard error (once per budget set) and throws OutOfMemoryException, which ends the
+// parse. Without a budget set, only the system limits it.
 #ifndef XRQ5_PARSER_MEMORY_H
 #define XRQ5_PARSER_MEMORY_H
 
@@ -20,12 +24,24 @@ class xrq5_parser_memory : public xercesc::MemoryManager {
   void* allocate(XMLSize_t size) override;  // throws OutOfMemoryException, as Xerces does
   void deallocate(void* p) override;
 
+  // Bytes that may be held at once from now on (0: no bound); rearms the message.
+  void set_budget(size_t bytes);
+  size_t held() const { return held_; }
+
  private:
   struct block {
     block* prev;
     block* next;
+    size_t size;
   };
   block head_;  // of a circular list
+  // The last large block given back, kept for the next request of its size: Xerces
+  // makes and drops a reader of some 100 KB per entity reference, which would
+  // otherwise map and unmap pages each time.
+  block* spare_ = nullptr;
+  size_t held_ = 0;
+  size_t budget_ = 0;
+  bool told_ = false;
 };
 
 #endif  // XRQ5_PARSER_MEMORY_H

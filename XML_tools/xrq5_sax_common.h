@@ -6,6 +6,8 @@
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "xrq5_parser_memory.h"
+
 namespace xrq5_sax {
 
 // A transcoded Xerces string, released when it goes out of scope.
@@ -25,9 +27,10 @@ class transcoded {
 // false when it throws.
 bool initialize_platform();
 
-// Creates the SAX1 parser with our settings over the memory `memory` and installs
-// `handler` in it.
-xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xercesc::MemoryManager* memory);
+// Creates the SAX1 parser with our settings over the memory `memory`, bounded for a
+// document of `document_size` bytes (0: not known yet), and installs `handler` in it.
+xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xrq5_parser_memory* memory,
+                                size_t document_size);
 
 // parseFirst over `source`, or over the system id `file` when source is null, with the
 // messages of a failed start; true on failure.

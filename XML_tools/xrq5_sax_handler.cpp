@@ -6,12 +6,12 @@
 #include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
+#include "xrq5_parser_factory.h"
 #include "xrq5_sax_common.h"
 
 using xercesc::XMLString;
@@ -316,21 +316,15 @@ bool initialize_platform() {
   return true;
 }
 
-xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xercesc::MemoryManager* memory) {
-  // Read-only after construction; shared by every parser of the process.
-  static xercesc::SecurityManager entity_limits;
-  xercesc::SAXParser* p = new (memory) xercesc::SAXParser(nullptr, memory, nullptr);
+xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xrq5_parser_memory* memory,
+                                size_t document_size) {
+  xercesc::SAXParser* p = xrq5_make_parser<xercesc::SAXParser>(memory, document_size);
   p->setDocumentHandler(handler);
   p->setErrorHandler(handler);
   p->setValidationScheme(xercesc::SAXParser::Val_Auto);
   p->setDoNamespaces(false);
   p->setDoSchema(false);
   p->setValidationSchemaFullChecking(false);
-  // A document must not make us read other files or the network, nor expand
-  // entities without bound.
-  p->setDisableDefaultEntityResolution(true);
-  p->setLoadExternalDTD(false);
-  p->setSecurityManager(&entity_limits);
   return p;
 }
 

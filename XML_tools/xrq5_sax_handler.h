@@ -109,7 +109,7 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
 
   // The memory of the parser that this handler serves: it lives as long as the
   // handler, which outlives the parser, and frees what the parser leaves behind.
-  xercesc::MemoryManager* parser_memory() { return &memory; }
+  xrq5_parser_memory* parser_memory() { return &memory; }
 
   int getErrorCount() const { return error_count; }
   unsigned int getElementCount() const { return fElementCount; }

@@ -14,9 +14,12 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include "xrq5_parser_factory.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,9 +63,13 @@ struct xerces_platform {
 
 // A bare progressive parse with the pull parsers' settings and a handler that does
 // nothing: of a document in memory (not copied), or of a file when `file` is set.
+// The parser comes from the project's factory, with the same bounds as the readers'.
 inline void bare_xerces_scan(const std::string& doc, const char* file = nullptr) {
   xercesc::HandlerBase handler;
-  xercesc::SAXParser parser;
+  xrq5_parser_memory memory;  // outlives the parser
+  std::unique_ptr<xercesc::SAXParser> p(xrq5_make_parser<xercesc::SAXParser>(
+      &memory, file ? xrq5_file_size(file) : doc.size()));
+  xercesc::SAXParser& parser = *p;
   parser.setDocumentHandler(&handler);
   parser.setErrorHandler(&handler);
   parser.setValidationScheme(xercesc::SAXParser::Val_Auto);

@@ -31,10 +31,12 @@ for t in "${targets[@]}"; do
     fuzz_gige) seeds+=(tests/data/corpus/camera) ;;
     fuzz_xcd_read|fuzz_ev_list|fuzz_env_dict|fuzz_trigger_list) seeds+=("$conformance" examples) ;;
   esac
+  dict=()
+  [ -f fuzz/dict/$t.dict ] && dict=(-dict=fuzz/dict/$t.dict)
   log=build-fuzz/$t.log
   set +e
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
-    build-fuzz/fuzz/"$t" "$work" "${seeds[@]}" -max_total_time="$seconds" -timeout=10 \
+    build-fuzz/fuzz/"$t" "$work" "${seeds[@]}" "${dict[@]}" -max_total_time="$seconds" -timeout=10 \
     -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$artifacts/" \
     >"$log" 2>&1
   set -e

@@ -200,4 +200,41 @@ TEST(event_util_image, frame_parameters_within_the_block) {
   get_image_params_2010(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
+// A header whose width x height x bytes per pixel exceeds its pixel length is refused,
+// also when the product wraps 32 or 64 bits.
+TEST(event_util_image, frame_larger_than_its_length_is_refused) {
+  struct {
+    int32_t width, height, bpp;
+    bool accepted;
+  } cases[] = {
+      {4, 2, 1, true},
+      {2, 2, 2, true},
+      {0, 5, 3, true},
+      {4, 2, 2, false},
+      {3, 3, 1, false},
+      {65536, 65536, 1, false},                      // 2^32 wraps 32 bits to 0
+      {0x7fffffff, 0x7fffffff, 0x7fffffff, false},  // wraps 64 bits
+      {-4, -2, 1, false},
+      {4, 2, -1, false},
+  };
+  const unsigned char pixels[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + "x" +
+                 std::to_string(c.bpp));
+    std::vector<char> buf;
+    xrq5_image_ext_frame_head head{};
+    head.width = c.width;
+    head.height = c.height;
+    head.bpp = c.bpp;
+    head.length = 8;
+    xrq5_evb_add_image(buf, "CAM", XRQ5_BLOCK_IMAGE_EXT, head, pixels);
+    int x = -1, y = -1, bpp = -1, ev = -1;
+    unsigned char* chd = nullptr;
+    get_image_params_2010(block(buf), &x, &y, &bpp, &ev, &chd);
+    EXPECT_EQ(chd != nullptr, c.accepted);
+    EXPECT_EQ(x, c.accepted ? c.width : 0);
+    EXPECT_EQ(bpp, c.accepted ? c.bpp : 0);
+  }
+}
+
 }  // namespace

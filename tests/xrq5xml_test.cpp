@@ -1,5 +1,6 @@
 // The command-line tool, run as operators run it, over the shipped examples.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -252,6 +253,8 @@ TEST(xrq5xml, help_and_version) {
 
 }  // namespace
 
+namespace {
+
 // The listing that `show` prints for a document, without its heading line.
 std::string listing(const std::string& file) {
   const result r = tool("show " + file);
@@ -338,4 +341,111 @@ TEST(xrq5xml, convert_never_loses_the_old_file_nor_its_output) {
     EXPECT_NE(xrq5_test::read_file(err).find("cannot write to standard output: No space left on device"),
               std::string::npos);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The tool with standard output sent to `out` (a path such as /dev/full; captured when
+// empty) and standard error captured; a time-out turns a hang into status 124 rather
+// than a stuck test.
+result tool_to(const std::string& args, const std::string& out) {
+  temp_dir d;
+  const std::string out_path = out.empty() ? d.path() + "/out" : out;
+  const std::string cmd = "timeout 60 " + std::string(XRQ5_TOOL) + " " + args + " >" +
+                          out_path + " 2>" + d.path() + "/err";
+  const int rc = std::system(cmd.c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1,
+          out.empty() ? xrq5_test::read_file(out_path) : "",
+          xrq5_test::read_file(d.path() + "/err")};
+}
+
+const std::string regress = std::string(XRQ5_SOURCE_DIR) + "/tests/data/regress";
+
+}  // namespace
+
+// Every row of the exit-status table, with the cases that used to give another status.
+TEST(xrq5xml, exit_status_table_rows) {
+  temp_dir d;
+  const std::string fifo = d.path() + "/fifo.xml";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string missing = d.path() + "/missing.xml";
+  const std::string triggers = examples + "/triggers.xml";
+  const std::string events = examples + "/events.xrq5ev";
+  const std::string dict = examples + "/env_dict.xml";
+  const std::string warned = d.write("warned.xml", "<BMR><EVENT><TYPE>1</TYPE></EVENT>");
+  struct {
+    std::string args;
+    int status;
+    const char* message;
+  } cases[] = {
+      // 0: every document clean
+      {"check " + examples + "/ev_list.xml " + examples + "/xcd_var.xml", 0, ""},
+      {"eval " + triggers + " " + events + " --env-dict " + dict, 0, ""},
+      // 1: some document drew warnings or errors, or was cut short by a bound
+      {"check " + warned, 1, "Fatal Error at"},
+      {"check " + regress + "/fuzz_ev_list/ev_list_laughs_root.xml", 1, "no root element"},
+      {"show " + regress + "/fuzz_xcd_read/xcd_tag_quadratic_root.xml", 1,
+       "stopped before its root element"},
+      {"eval " + warned + " " + events, 1, "did not read cleanly as a trigger list"},
+      // 2: bad command line
+      {"check", 2, "no file given"},
+      {"eval " + triggers, 2, "usage"},
+      {"select --event 40 " + examples + "/xcd_tag.xml", 2, "--event takes"},
+      // 3: a file could not be opened or is of an unknown kind
+      {"check " + missing, 3, "cannot open"},
+      {"check " + d.path(), 3, "it is a folder"},
+      {"show " + fifo, 3, "not a regular file"},
+      {"eval " + missing + " " + events, 3, "cannot open"},
+      {"eval " + triggers + " " + events + " --env-dict " + missing, 3, "cannot open"},
+      {"eval " + triggers + " " + fifo, 3, "not a regular file"},
+      {"select " + missing, 3, "cannot open"},
+      {"select --xml " + d.path(), 3, "it is a folder"},
+      {"convert " + fifo + " --to tag", 3, "not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const result r = tool_to(c.args, "/dev/null");
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+// Output that cannot be written is a failure with a message, not a silent success.
+TEST(xrq5xml, full_standard_output_is_an_error) {
+  const std::string commands[] = {
+      "show " + examples + "/ev_list.xml",
+      "check " + examples + "/xcd_tag.xml",
+      "eval " + examples + "/triggers.xml " + examples + "/events.xrq5ev --env-dict " + examples +
+          "/env_dict.xml",
+      "select " + examples + "/xcd_tag.xml",
+      "registry",
+  };
+  for (const std::string& c : commands) {
+    SCOPED_TRACE(c);
+    const result ok = tool_to(c, "/dev/null");
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    const result full = tool_to(c, "/dev/full");
+    EXPECT_EQ(full.status, 1) << full.err;
+    EXPECT_NE(full.err.find("cannot write standard output"), std::string::npos) << full.err;
+  }
+}
+
+// Every attack document of the regression folders is refused by check, quickly.
+TEST(xrq5xml, attack_documents_fail_check) {
+  int n = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(regress)) {
+    const std::string name = e.path().filename().string();
+    if (name.find("_laughs_") == std::string::npos && name.find("_quadratic_") == std::string::npos)
+      continue;
+    SCOPED_TRACE(name);
+    ++n;
+    const result r = tool_to("check " + e.path().string(), "");
+    EXPECT_EQ(r.status, 1) << r.err;
+    // The camera reader reports on standard output, the others on standard error.
+    EXPECT_NE(r.err + r.out, "");
+    EXPECT_EQ(r.out.find(": ok ("), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(n, 36);
 }

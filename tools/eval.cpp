@@ -10,6 +10,7 @@
 
 #include "event_builder.h"
 #include "event_util.h"
+#include "files.h"
 #include "kinds.h"
 #include "parse_env_index_dictionary.h"
 #include "user_case_trigger.h"
@@ -76,6 +77,8 @@ int eval_command(std::vector<char*>& args) {
                     "[--classic]\n");
     return EXIT_USAGE;
   }
+  for (char* f : {files[0], files[1], env_dict})
+    if (f != nullptr && open_check("eval", f) != EXIT_CLEAN) return EXIT_UNREADABLE;
   // The dictionary of --env-dict, in the event-utility library's block form; without
   // it, dictionary blocks recorded in the events serve.
   std::vector<char> given_dict;

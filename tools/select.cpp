@@ -12,6 +12,7 @@
 
 #include "chan_selector.h"
 #include "event_util.h"
+#include "files.h"
 #include "kinds.h"
 
 namespace {
@@ -87,6 +88,8 @@ int select_command(std::vector<char*>& args) {
     return EXIT_USAGE;
   }
 
+  for (char* f : files)
+    if (open_check("select", f) != EXIT_CLEAN) return EXIT_UNREADABLE;
   chan_selector sel;
   sel.set_shift(shift);
   std::vector<std::string> texts;  // with --xml, the documents held in memory

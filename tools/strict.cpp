@@ -19,7 +19,9 @@
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/Attributes.hpp>
+#include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/TransService.hpp>
@@ -28,20 +30,19 @@
 
 #include "kinds.h"
 #include "parse_chan_descr.h"
+#include "xrq5_parser_factory.h"
 
 using xercesc::XMLUni;
 
-xercesc::SAX2XMLReader* make_strict_reader(xercesc::DefaultHandler* handler,
+xercesc::SAX2XMLReader* make_strict_reader(xrq5_parser_memory* memory, size_t document_size,
+                                           xercesc::DefaultHandler* handler,
                                            const std::string& schema_file) {
-  static xercesc::SecurityManager entity_limits;
-  std::unique_ptr<xercesc::SAX2XMLReader> r(xercesc::XMLReaderFactory::createXMLReader());
+  std::unique_ptr<xercesc::SAX2XMLReader> r(
+      xrq5_make_parser<xercesc::SAX2XMLReaderImpl>(memory, document_size));
   r->setContentHandler(handler);
   r->setErrorHandler(handler);
   r->setFeature(XMLUni::fgSAX2CoreNameSpaces, true);
-  r->setFeature(XMLUni::fgXercesDisableDefaultEntityResolution, true);
-  r->setFeature(XMLUni::fgXercesLoadExternalDTD, false);
   r->setFeature(XMLUni::fgXercesLoadSchema, false);
-  r->setProperty(XMLUni::fgXercesSecurityManager, &entity_limits);
   if (schema_file.empty()) {
     r->setFeature(XMLUni::fgSAX2CoreValidation, false);
     return r.release();
@@ -916,7 +917,9 @@ int check_file(run& out, const std::string& file, const std::set<std::string>* c
   // The root element says the kind.
   root_sniffer sniff;
   {
-    std::unique_ptr<xercesc::SAX2XMLReader> r(make_strict_reader(&sniff, std::string()));
+    xrq5_parser_memory memory;  // outlives the reader
+    std::unique_ptr<xercesc::SAX2XMLReader> r(
+        make_strict_reader(&memory, xrq5_file_size(file.c_str()), &sniff, std::string()));
     xercesc::XMLPScanToken token;
     try {
       bool more = r->parseFirst(file.c_str(), token);
@@ -962,8 +965,10 @@ int check_file(run& out, const std::string& file, const std::set<std::string>* c
   if (info->k == kind::env_dict && classic_layout()) schema_file = "env_dict_classic.xsd";
   const std::string schema = schema_path(schema_file);
   checker c(info->k, channels);
+  xrq5_parser_memory memory;  // outlives the reader
   std::unique_ptr<xercesc::SAX2XMLReader> r;
-  if (!schema.empty()) r.reset(make_strict_reader(&c, schema));
+  if (!schema.empty())
+    r.reset(make_strict_reader(&memory, xrq5_file_size(file.c_str()), &c, schema));
   if (!r) {
     out.file_problem(file, "cannot load the schema " + schema_file + " (looked in " +
                                own_directory() + "/../share/XRQ5/schemas and " + own_directory() +
@@ -982,6 +987,12 @@ int check_file(run& out, const std::string& file, const std::set<std::string>* c
     finding f;
     f.message = utf8(e.getMessage());
     f.code = "xml";
+    c.findings.push_back(f);
+  } catch (const xercesc::OutOfMemoryException&) {
+    // Past the bounds of the parser factory, which said why on standard error.
+    finding f;
+    f.message = "the document needs more memory or expands to more text than its size allows";
+    f.code = "bounds";
     c.findings.push_back(f);
   }
   r.reset();

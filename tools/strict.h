@@ -10,6 +10,8 @@
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 
+#include "xrq5_parser_memory.h"
+
 // True when the arguments of `check` ask for the strict pass (--strict, --werror,
 // --json or --xcd).
 bool strict_requested(const std::vector<char*>& args);
@@ -17,11 +19,14 @@ bool strict_requested(const std::vector<char*>& args);
 // `check` with the strict options; an exit status of kinds.h.
 int strict_check_command(const std::vector<char*>& args);
 
-// The one place where the tool builds a Xerces parser for this pass: no external DTD,
-// no entity or schema fetching named by a document, bounded entity expansion. With a
-// schema file it validates against that schema only (null when the schema cannot be
-// loaded); with an empty name it does not validate. Xerces must be initialised.
-xercesc::SAX2XMLReader* make_strict_reader(xercesc::DefaultHandler* handler,
+// The Xerces reader of this pass, made by the project's parser factory (no external
+// DTD, no entity or schema fetching named by a document, bounded memory and entity
+// expansion for a document of `document_size` bytes) from `memory`, which must outlive
+// it. With a schema file it validates against that schema only (null when the schema
+// cannot be loaded); with an empty name it does not validate. Xerces must be
+// initialised.
+xercesc::SAX2XMLReader* make_strict_reader(xrq5_parser_memory* memory, size_t document_size,
+                                           xercesc::DefaultHandler* handler,
                                            const std::string& schema_file);
 
 #endif  // XRQ5_TOOL_STRICT_H

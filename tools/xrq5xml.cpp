@@ -18,11 +18,13 @@
 
 #include "SAX_File_Parser.h"
 #include "eval.h"
+#include "files.h"
 #include "kinds.h"
 #include "select.h"
 #include "strict.h"
 #include "user_case_trigger.h"
 #include "xrq5_version.h"
+#include "xrq5_parser_factory.h"
 
 namespace {
 
@@ -90,8 +92,11 @@ class root_finder : public xercesc::HandlerBase {
   std::string root;
 };
 
-bool find_root(const char* file, std::string* root) {
+// Whether the root was found; *stopped when the parse threw (a bound of the parser was
+// passed, whose message is out already).
+bool find_root(const char* file, std::string* root, bool* stopped) {
   bool found = false;
+  *stopped = false;
   try {
     xercesc::XMLPlatformUtils::Initialize();
   } catch (...) {
@@ -99,18 +104,20 @@ bool find_root(const char* file, std::string* root) {
   }
   {
     root_finder h;
-    xercesc::SAXParser p;
-    p.setDocumentHandler(&h);
-    p.setErrorHandler(&h);
-    p.setValidationScheme(xercesc::SAXParser::Val_Never);
-    p.setDisableDefaultEntityResolution(true);
-    p.setLoadExternalDTD(false);
-    xercesc::XMLPScanToken token;
+    xrq5_parser_memory memory;  // outlives the parser
+    xercesc::SAXParser* p = nullptr;
     try {
-      bool more = p.parseFirst(file, token);
-      while (more && !h.found && !h.failed) more = p.parseNext(token);
+      p = xrq5_make_parser<xercesc::SAXParser>(&memory, xrq5_file_size(file));
+      p->setDocumentHandler(&h);
+      p->setErrorHandler(&h);
+      p->setValidationScheme(xercesc::SAXParser::Val_Never);
+      xercesc::XMLPScanToken token;
+      bool more = p->parseFirst(file, token);
+      while (more && !h.found && !h.failed) more = p->parseNext(token);
     } catch (...) {
+      *stopped = true;
     }
+    delete p;
     found = h.found;
     *root = h.root;
   }
@@ -120,25 +127,31 @@ bool find_root(const char* file, std::string* root) {
 
 // Shows the parser's own messages for a document whose root could not be found.
 void explain_no_root(char* file) {
-  SAX_File_Parser p;
-  if (!p.init_ok() || p.start(file)) return;
-  char* tag = nullptr;
-  char* value = nullptr;
-  p.parse(&tag, &value);
+  try {
+    SAX_File_Parser p;
+    if (!p.init_ok() || p.start(file)) return;
+    char* tag = nullptr;
+    char* value = nullptr;
+    p.parse(&tag, &value);
+  } catch (...) {
+    // The messages are what we wanted; a bound that stops the parse printed its own.
+  }
 }
 
 // The kind of `file`, or null with the exit status in *status and a message printed.
 const doc_kind* kind_of(const char* command, char* file, int* status) {
-  FILE* f = fopen(file, "rb");
-  if (f == nullptr) {
-    fprintf(stderr, "xrq5xml %s: cannot open '%s': %s\n", command, file, strerror(errno));
-    *status = EXIT_UNREADABLE;
-    return nullptr;
-  }
-  fclose(f);
+  *status = open_check(command, file);
+  if (*status != EXIT_CLEAN) return nullptr;
   std::string root;
-  if (!find_root(file, &root)) {
+  bool stopped = false;
+  if (!find_root(file, &root, &stopped)) {
     fflush(stdout);
+    if (stopped) {
+      fprintf(stderr, "xrq5xml %s: '%s': the read was stopped before its root element\n",
+              command, file);
+      *status = EXIT_PROBLEMS;
+      return nullptr;
+    }
     explain_no_root(file);
     fprintf(stderr, "xrq5xml %s: '%s' is not well-formed XML: no root element found\n", command,
             file);
@@ -227,20 +240,7 @@ int registry() {
   return EXIT_CLEAN;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // A closed standard descriptor would be taken by the next file opened, and what is
-  // printed would land in it: hold each with /dev/null, read-only, so that a write to
-  // a closed standard output still fails and is reported.
-  for (int fd = 0; fd <= 2; ++fd)
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      const int held = open("/dev/null", O_RDONLY);
-      if (held >= 0 && held != fd) close(held);
-    }
-  // A file-size limit makes a write fail (and the writer keep the old file) instead of
-  // killing the tool halfway.
-  signal(SIGXFSZ, SIG_IGN);
+int run(int argc, char** argv) {
   if (argc < 2) {
     fputs(usage_text().c_str(), stderr);
     return EXIT_USAGE;
@@ -277,4 +277,38 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
   return show_or_check(command.c_str(), command == "show", args);
+}
+
+}  // namespace
+
+// Standard output is checked once, at the end: a listing that could not be written is
+// a failure, not silence (convert reports its own write errors).
+int main(int argc, char** argv) {
+  // A closed standard descriptor would be taken by the next file opened, and what is
+  // printed would land in it: hold each with /dev/null, read-only, so that a write to
+  // a closed standard output still fails and is reported.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int held = open("/dev/null", O_RDONLY);
+      if (held >= 0 && held != fd) close(held);
+    }
+  // A file-size limit makes a write fail (and the writer keep the old file) instead of
+  // killing the tool halfway.
+  signal(SIGXFSZ, SIG_IGN);
+  int status;
+  try {
+    status = run(argc, argv);
+  } catch (...) {
+    fflush(stdout);
+    fprintf(stderr, "xrq5xml: stopped by an unexpected error (out of memory?)\n");
+    status = EXIT_PROBLEMS;
+  }
+  const bool convert = argc > 1 && std::string(argv[1]) == "convert";
+  const int flush_error = fflush(stdout) != 0 ? errno : 0;
+  if (!convert && (flush_error != 0 || ferror(stdout))) {
+    fprintf(stderr, "xrq5xml: cannot write standard output: %s\n",
+            flush_error ? strerror(flush_error) : "write error");
+    if (status == EXIT_CLEAN) status = EXIT_PROBLEMS;
+  }
+  return status;
 }
