@@ -11,17 +11,17 @@
 #include "xrq5_sax_handler.h"
 
 // One attribute of the current element; the strings belong to the handler.
-struct attrf {
+struct XRQ5_API attrf {
   const char* name;
   const char* type;
   const char* value;
 };
 
-class FileParseHandlers : public xrq5_sax_handler<attrf> {};
+class XRQ5_API FileParseHandlers : public xrq5_sax_handler<attrf> {};
 
 extern template class xrq5_sax_handler<attrf>;
 
-class SAX_File_Parser {
+class XRQ5_API SAX_File_Parser {
  public:
   SAX_File_Parser();
   ~SAX_File_Parser();

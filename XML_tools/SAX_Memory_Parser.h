@@ -23,17 +23,17 @@
 #include "xrq5_sax_handler.h"
 
 // One attribute of the current element; the strings belong to the handler.
-struct attr {
+struct XRQ5_API attr {
   const char* name;   // as written (no namespace processing)
   const char* type;   // as Xerces reports it, e.g. CDATA
   const char* value;
 };
 
-class MemParseHandlers : public xrq5_sax_handler<attr> {};
+class XRQ5_API MemParseHandlers : public xrq5_sax_handler<attr> {};
 
 extern template class xrq5_sax_handler<attr>;
 
-class SAX_Memory_Parser {
+class XRQ5_API SAX_Memory_Parser {
  public:
   // A null buffer is taken as an empty document (start() then fails).
   explicit SAX_Memory_Parser(char* buffer);

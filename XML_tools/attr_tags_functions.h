@@ -5,13 +5,15 @@
 #ifndef XRQ5_ATTR_TAGS_FUNCTIONS_H
 #define XRQ5_ATTR_TAGS_FUNCTIONS_H
 
+#include "xrq5_export.h"
+
 #include <string>
 #include <vector>
 
-void START_TAG(std::string& a, const char* b);   // "<b>"
-void START_TAGN(std::string& a, const char* b);  // "<b>\n"
-void END_TAG(std::string& a, const char* b);     // "</b>"
-void END_TAGN(std::string& a, const char* b);    // "</b>\n"
+XRQ5_API void START_TAG(std::string& a, const char* b);   // "<b>"
+XRQ5_API void START_TAGN(std::string& a, const char* b);  // "<b>\n"
+XRQ5_API void END_TAG(std::string& a, const char* b);     // "</b>"
+XRQ5_API void END_TAGN(std::string& a, const char* b);    // "</b>\n"
 
 // A tag with attributes: "<b", a blank, then for each name in `at` its pair
 // name="value" (pairs separated by one blank; the value is v[i]), then the ending:
@@ -22,10 +24,10 @@ void END_TAGN(std::string& a, const char* b);    // "</b>\n"
 // The blank after the name is written also without attributes. Values are fetched
 // with a range-checked index: a `v` shorter than `at` throws std::out_of_range after
 // the preceding pairs were appended. A null `at` means no attributes.
-void START_TAG_ATTR(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
-void START_TAG_ATTRN(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
-void START_TAG_ATTRNS(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
-void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*>* at,
+XRQ5_API void START_TAG_ATTR(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
+XRQ5_API void START_TAG_ATTRN(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
+XRQ5_API void START_TAG_ATTRNS(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
+XRQ5_API void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*>* at,
                        std::vector<char*>* v);
 
 #endif  // XRQ5_ATTR_TAGS_FUNCTIONS_H

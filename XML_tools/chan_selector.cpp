@@ -5,6 +5,15 @@
 #include <iostream>
 
 #include "event_util.h"
+#include "xrq5_name_index.h"
+
+// Positions in descr of the first description with a DAQ name or a property name (any
+// mask), with a DAQ name and a non-empty mask, and with a property name and a mask
+// holding an event type of another structure than LOCAL and ML.
+struct chan_selector::name_indexes {
+  xrq5_name_index<size_t> daq_any, prop_any, daq_typed, prop_typed;
+  unsigned int by_prop_mask = 0;  // event types whose channels are named by property
+};
 
 namespace {
 
@@ -22,9 +31,12 @@ const unsigned int slow_event_types =
 
 }  // namespace
 
-chan_selector::chan_selector() : ev_types(0), shift(true), by_prop_mask(0) {}
+chan_selector::chan_selector() : ev_types(0), shift(true), indexes(new name_indexes) {}
 
-chan_selector::~chan_selector() { clean_chan_desr_list(&descr); }
+chan_selector::~chan_selector() {
+  clean_chan_desr_list(&descr);
+  delete indexes;
+}
 
 int chan_selector::size() { return static_cast<int>(descr.size()); }
 
@@ -35,23 +47,24 @@ bool chan_selector::change_mode(int m) { return set_mode(m); }
 // Files the descriptions from position `first` on; the first of each name wins, as in
 // a scan of the list in order.
 void chan_selector::index_from(size_t first) {
+  name_indexes& x = *indexes;
   unsigned int mask = 0;
   for (int i = 0; i < 32; ++i)
     if (!named_by_daq_name(get_event_struct_type(i))) mask |= 1u << i;
-  if (mask != by_prop_mask) {  // which event types count as named by property changed
-    by_prop_mask = mask;
-    prop_typed = xrq5_name_index<size_t>();
+  if (mask != x.by_prop_mask) {  // which event types count as named by property changed
+    x.by_prop_mask = mask;
+    x.prop_typed = xrq5_name_index<size_t>();
     for (size_t i = 0; i < first; ++i)
-      if (descr[i]->ev_type & by_prop_mask)
-        prop_typed.insert(descr[i]->prop_name, name_length(descr[i]->prop_name), i);
+      if (descr[i]->ev_type & x.by_prop_mask)
+        x.prop_typed.insert(descr[i]->prop_name, name_length(descr[i]->prop_name), i);
   }
   for (size_t i = first; i < descr.size(); ++i) {
     const chan_descr_2010* d = descr[i];
     const size_t dl = name_length(d->daq_name), pl = name_length(d->prop_name);
-    daq_any.insert(d->daq_name, dl, i);
-    prop_any.insert(d->prop_name, pl, i);
-    if (d->ev_type != 0) daq_typed.insert(d->daq_name, dl, i);
-    if (d->ev_type & by_prop_mask) prop_typed.insert(d->prop_name, pl, i);
+    x.daq_any.insert(d->daq_name, dl, i);
+    x.prop_any.insert(d->prop_name, pl, i);
+    if (d->ev_type != 0) x.daq_typed.insert(d->daq_name, dl, i);
+    if (d->ev_type & x.by_prop_mask) x.prop_typed.insert(d->prop_name, pl, i);
   }
 }
 
@@ -71,7 +84,7 @@ bool chan_selector::find_channel(int ev_type, char* chan) {
     return false;
   if (chan == nullptr) return false;
   const xrq5_name_index<size_t>& names =
-      named_by_daq_name(get_event_struct_type(ev_type)) ? daq_any : prop_any;
+      named_by_daq_name(get_event_struct_type(ev_type)) ? indexes->daq_any : indexes->prop_any;
   return names.find(chan) != nullptr;
 }
 
@@ -83,8 +96,8 @@ bool chan_selector::set_counter(int num, int cnt) {
 
 // The first description, in list order, that get_event_type's scan would match.
 const chan_descr_2010* chan_selector::first_by_name(const char* chan) {
-  const size_t* by_daq = daq_typed.find(chan);
-  const size_t* by_prop = prop_typed.find(chan);
+  const size_t* by_daq = indexes->daq_typed.find(chan);
+  const size_t* by_prop = indexes->prop_typed.find(chan);
   if (by_daq && (!by_prop || *by_daq <= *by_prop)) return descr[*by_daq];
   return by_prop ? descr[*by_prop] : nullptr;
 }
@@ -107,7 +120,7 @@ int chan_selector::get_data_type(char* chan) {
     std::cout << "get_event_type() No descroption !!!!" << std::endl;
     return 0;
   }
-  const size_t* at = chan ? daq_any.find(chan) : nullptr;
+  const size_t* at = chan ? indexes->daq_any.find(chan) : nullptr;
   return at ? static_cast<int>(descr[*at]->dtype) : 0;
 }
 

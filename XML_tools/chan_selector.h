@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "descr_extractor.h"
-#include "xrq5_name_index.h"
 
-class chan_selector : public descr_extractor {
+class XRQ5_API chan_selector : public descr_extractor {
  public:
   chan_selector();   // empty, ev_types 0, shift true, mode EXTR_FROM_FILE
   ~chan_selector();  // frees the held descriptions (clean_chan_desr_list)
@@ -63,17 +62,16 @@ class chan_selector : public descr_extractor {
   void dump(char* title, int from, int count);
 
  private:
-  void index_from(size_t first);
-  const chan_descr_2010* first_by_name(const char* chan);
+  XRQ5_LOCAL void index_from(size_t first);
+  XRQ5_LOCAL const chan_descr_2010* first_by_name(const char* chan);
 
   int ev_types;
   std::vector<chan_descr_2010*> descr;
   bool shift;
-  // Positions in descr of the first description with a DAQ name or a property name
-  // (any mask), with a DAQ name and a non-empty mask, and with a property name and a
-  // mask holding an event type of another structure than LOCAL and ML.
-  xrq5_name_index<size_t> daq_any, prop_any, daq_typed, prop_typed;
-  unsigned int by_prop_mask;  // event types whose channels are named by property
+  // The look-ups by name, inside the library (the layout of the class is the three
+  // fields above and this pointer).
+  struct name_indexes;
+  name_indexes* indexes;
 };
 
 #endif  // XRQ5_CHAN_SELECTOR_H

@@ -6,7 +6,7 @@
 
 #include "parse_chan_descr.h"
 
-class descr_extractor {
+class XRQ5_API descr_extractor {
  public:
   descr_extractor();  // mode EXTR_FROM_FILE
   ~descr_extractor();

@@ -16,6 +16,8 @@
 #ifndef XRQ5_PARSE_CHAN_DESCR_H
 #define XRQ5_PARSE_CHAN_DESCR_H
 
+#include "xrq5_export.h"
+
 #include <ctime>
 #include <string>
 #include <vector>
@@ -26,18 +28,18 @@
 
 // Replaces `str` with the XML declaration
 // "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>" and a line feed.
-void set_xml_header(std::string& str);
+XRQ5_API void set_xml_header(std::string& str);
 
 // Appends "\t<isodate>YYYY-MM-DDThh:mm:ss</isodate>\n" with the current local time.
-void add_iso_date(std::string& str);
+XRQ5_API void add_iso_date(std::string& str);
 
 // Writes *t as local time "YYYY-MM-DDThh:mm:ss" (strftime "%FT%T", at most 40 bytes
 // with the NUL) into isodate_str; an empty text when the time has no local date.
 // Nothing for a null buffer.
-void create_isodate(char* isodate_str, time_t* t);
+XRQ5_API void create_isodate(char* isodate_str, time_t* t);
 
 // The same for the current time.
-void create_isodate(char* isodate_str);
+XRQ5_API void create_isodate(char* isodate_str);
 
 // Rows of the XCD tag table; columns are 0 channel or bit level, 1 dimension level,
 // 2 statistic level.
@@ -93,32 +95,32 @@ enum {
 
 // Tag name in row n, column m of the tag table for n 0..13 and m 0..2; null
 // otherwise, also for an empty cell.
-const char* get_chan_descr_root_tag(int n, int m);
+XRQ5_API const char* get_chan_descr_root_tag(int n, int m);
 
 // First record whose prop_name equals prop exactly, or null.
-chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop);
+XRQ5_API chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop);
 
 // New copies (new/delete), or null for null. A dimension copy holds copies of all
 // its statistics, and its nstats counts them.
-bit_descr* xrq5_clone_bit_descr(bit_descr* in);
-stat_descr* xrq5_clone_stat_descr(stat_descr* in);
-dim_descr* xrq5_clone_dim_descr(dim_descr* in);
+XRQ5_API bit_descr* xrq5_clone_bit_descr(bit_descr* in);
+XRQ5_API stat_descr* xrq5_clone_stat_descr(stat_descr* in);
+XRQ5_API dim_descr* xrq5_clone_dim_descr(dim_descr* in);
 
 // Merges `from` into `in` (same prop_name). With force, from's non-zero numbers and
 // non-empty texts win and its bits and dimensions (when it has any) replace in's;
 // without force, in keeps what it has and gains the bits, dimensions and statistics
 // it lacks. False when merged; true, with nothing changed, when either is null or the
 // names differ.
-bool extend_channel_description(chan_descr_2010* in, chan_descr_2010* from, bool force);
+XRQ5_API bool extend_channel_description(chan_descr_2010* in, chan_descr_2010* from, bool force);
 
 // Frees every record with what it owns and empties the list; nothing for null. A
 // count of 0 with records in its vector is reported ("ERROR: nbits = 0, ...") on
 // standard output; the records are freed all the same.
-void clean_chan_desr_list(std::vector<chan_descr_2010*>* list);
+XRQ5_API void clean_chan_desr_list(std::vector<chan_descr_2010*>* list);
 
 // Prints the list to standard output, event and data types with their names; nothing
 // at all for null.
-void print_xrq5_chan_descr(std::vector<chan_descr_2010*>* list);
+XRQ5_API void print_xrq5_chan_descr(std::vector<chan_descr_2010*>* list);
 
 // Reads the XCD document in the NUL-terminated text `xml` (either form) and appends
 // its records to `list`; records already there stay and take part in duplicate
@@ -131,24 +133,24 @@ void print_xrq5_chan_descr(std::vector<chan_descr_2010*>* list);
 // Result: 0, XRQ5_XCD_NO_LIST, or failures plus the parser's error count; in the
 // variable form each element without its attribute ("No attribute: ..." on standard
 // error) counts one. The caller owns what was appended, whatever the result.
-int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift,
+XRQ5_API int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift,
                           bool delete_duplicated);
 
 // The same for the file `file`, with three differences: duplicates of the variable
 // form are merged by ORing event type, stream and data type; STAT_DESCR without a
 // current dimension and statistic is ignored (the memory reader takes it as the
 // description); a bitTitle without text draws no message.
-int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* list, bool shift,
+XRQ5_API int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* list, bool shift,
                            bool delete_duplicated);
 
 // Reads a channel-description blob: exactly tab->length - 8 bytes of XCD text after the
 // 8-byte header, without shift or merging. XRQ5_XCD_NULL_ARG, XRQ5_XCD_BAD_PATTERN or
 // XRQ5_XCD_BAD_LENGTH (nothing read or printed), else the memory reader's result.
-int xrq5_load_chan_descr(xrq5_xml_chan_descr_header* tab, std::vector<chan_descr_2010*>* list);
+XRQ5_API int xrq5_load_chan_descr(xrq5_xml_chan_descr_header* tab, std::vector<chan_descr_2010*>* list);
 
 // Reads the XCD file `file`, without shift or merging. XRQ5_XCD_NULL_ARG for a null
 // list or a null or empty name, else the file reader's result.
-int xrq5_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list, char* file);
+XRQ5_API int xrq5_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list, char* file);
 
 // ---- writers -------------------------------------------------------------------------
 
@@ -183,13 +185,13 @@ int xrq5_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>*
 // file failed ("dump_chan_desr()  write failed", "dump_chan_desr() failed to write
 // file: '...'"; the old file then stays as it was). A file that was opened is closed
 // in every case.
-int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mode, int format,
+XRQ5_API int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mode, int format,
                    int fd, std::string* sout, std::vector<dim_params*>* dims);
 
 // Reads the XCD text `xml` (with shift, without merging) and writes it with
 // dump_chan_desr (no string, no parameters). XRQ5_DUMP_READ_FAILED with "Failed to
 // parse CHANDESCR list" on standard output when the text cannot be read; else the
 // writer's result. The records read are freed either way.
-int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, int fd);
+XRQ5_API int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, int fd);
 
 #endif  // XRQ5_PARSE_CHAN_DESCR_H

@@ -21,6 +21,8 @@
 #ifndef XRQ5_PARSE_ENV_INDEX_DICTIONARY_H
 #define XRQ5_PARSE_ENV_INDEX_DICTIONARY_H
 
+#include "xrq5_export.h"
+
 #include <string>
 #include <vector>
 
@@ -71,11 +73,11 @@ enum {
 // errors; 1 plus the parser's error count when the parser cannot start, the document
 // is empty or its root is not ENVINDEXDICT ("WRONG root tag: ..." on standard error);
 // the error count for problems later on. Records appended before a problem stay.
-int parse_env_index_dict_list_read(char* xml, std::vector<xrq5_env_index_dictionary_entry*>* list);
-int parse_env_index_dict_list_read_2010(char* xml,
+XRQ5_API int parse_env_index_dict_list_read(char* xml, std::vector<xrq5_env_index_dictionary_entry*>* list);
+XRQ5_API int parse_env_index_dict_list_read_2010(char* xml,
                                         std::vector<xrq5_env_index_dictionary_entry_2010*>* list);
-int parse_env_index_dict_readf(char* file, std::vector<xrq5_env_index_dictionary_entry*>* list);
-int parse_env_index_dict_readf_2010(char* file,
+XRQ5_API int parse_env_index_dict_readf(char* file, std::vector<xrq5_env_index_dictionary_entry*>* list);
+XRQ5_API int parse_env_index_dict_readf_2010(char* file,
                                     std::vector<xrq5_env_index_dictionary_entry_2010*>* list);
 
 // Every writer that writes a file by name writes it beside the target and puts it in
@@ -93,16 +95,16 @@ int parse_env_index_dict_readf_2010(char* file,
 // document to the file and the descriptor, mode 3 the XML document into the string.
 // Result: 0, ENV_INDX_OPEN_FAILED, or ENV_INDX_FAILED (no list, or a failed write,
 // with a message).
-int dump_env_index_dict(std::vector<xrq5_env_index_dictionary_entry*>* list, char* file_name,
+XRQ5_API int dump_env_index_dict(std::vector<xrq5_env_index_dictionary_entry*>* list, char* file_name,
                         int mode, int fd, std::string* xml_str);
-int dump_env_index_dict_2010(std::vector<xrq5_env_index_dictionary_entry_2010*>* list,
+XRQ5_API int dump_env_index_dict_2010(std::vector<xrq5_env_index_dictionary_entry_2010*>* list,
                              char* file_name, int mode, int fd, std::string* xml_str);
 
 // Read the text `xml` with the memory reader of the layout and write it with the list
 // writer (no string): ENV_INDX_READ_FAILED ("Failed to parse ENV INDEX DICT list") when
 // it cannot be read, else the writer's result. The records are freed either way.
-int dump_env_index_dict(char* xml, char* file_name, int mode, int fd);
-int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd);
+XRQ5_API int dump_env_index_dict(char* xml, char* file_name, int mode, int fd);
+XRQ5_API int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd);
 
 // The environment dictionary block of the event-utility library (event_util.h) for a
 // list: one xrq5_serv_block_subhead_2010 ("ENV_DICT", XRQ5_ENV_DICT_BLOCK or
@@ -110,9 +112,9 @@ int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd);
 // (replaced). Hand block->data() to xrq5_user_trigger_set_ext_env_dictionary while
 // the vector lives. False when done; true for a null argument or a list too long for
 // the block's 32-bit length.
-bool xrq5_make_env_dict_block(std::vector<xrq5_env_index_dictionary_entry*>* list,
+XRQ5_API bool xrq5_make_env_dict_block(std::vector<xrq5_env_index_dictionary_entry*>* list,
                               std::vector<char>* block);
-bool xrq5_make_env_dict_block_2010(std::vector<xrq5_env_index_dictionary_entry_2010*>* list,
+XRQ5_API bool xrq5_make_env_dict_block_2010(std::vector<xrq5_env_index_dictionary_entry_2010*>* list,
                                    std::vector<char>* block);
 
 #endif  // XRQ5_PARSE_ENV_INDEX_DICTIONARY_H

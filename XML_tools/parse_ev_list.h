@@ -19,6 +19,8 @@
 #ifndef XRQ5_PARSE_EV_LIST_H
 #define XRQ5_PARSE_EV_LIST_H
 
+#include "xrq5_export.h"
+
 #include <sys/types.h>
 
 #include <string>
@@ -51,17 +53,17 @@ enum { XRQ5_EV_LIST_OK = 0, XRQ5_EV_LIST_FAILED = 1 };
 // Appends the entries of the event list in the NUL-terminated text `xml` to `list`
 // (never cleared first). The caller owns what is appended, whatever the result, and
 // frees it with xrq5_clean_ev_list. Null arguments give 1 and change nothing.
-int xrq5_parse_ev_list_read(char* xml, std::vector<xrq5_ev_entry*>* list);
+XRQ5_API int xrq5_parse_ev_list_read(char* xml, std::vector<xrq5_ev_entry*>* list);
 
 // The same for the event list in the file `file`.
-int xrq5_parse_ev_list_readf(char* file, std::vector<xrq5_ev_entry*>* list);
+XRQ5_API int xrq5_parse_ev_list_readf(char* file, std::vector<xrq5_ev_entry*>* list);
 
 // Prints the entries to standard output; nothing for a null or empty list.
-void xrq5_print_ev_list(std::vector<xrq5_ev_entry*>* list);
+XRQ5_API void xrq5_print_ev_list(std::vector<xrq5_ev_entry*>* list);
 
 // Frees every entry with its blocks and channel names and empties the vector (which
 // stays with the caller); nothing for null.
-void xrq5_clean_ev_list(std::vector<xrq5_ev_entry*>* list);
+XRQ5_API void xrq5_clean_ev_list(std::vector<xrq5_ev_entry*>* list);
 
 // Result codes of the writer, besides 0 for success.
 enum {
@@ -79,7 +81,7 @@ enum {
 // with an empty one (both mean the full event). Result: 0, XRQ5_EV_LIST_OPEN_FAILED
 // ("xrq5_write_ev_list() failed to open file: '...'" and perror), or
 // XRQ5_EV_LIST_WRITE_FAILED (with a message on standard output).
-int xrq5_write_ev_list(std::vector<xrq5_ev_entry*>* list, char* file_name, int fd,
+XRQ5_API int xrq5_write_ev_list(std::vector<xrq5_ev_entry*>* list, char* file_name, int fd,
                        std::string* xml_str);
 
 #endif  // XRQ5_PARSE_EV_LIST_H

@@ -7,6 +7,8 @@
 #ifndef XRQ5_USER_CASE_TRIGGER_H
 #define XRQ5_USER_CASE_TRIGGER_H
 
+#include "xrq5_export.h"
+
 #include <sys/types.h>
 
 #include <ctime>
@@ -49,48 +51,48 @@ typedef bool (*pt2Op)(float result, float low, float upper, u_int bitmask);
 
 // Row names and "name : help" texts; "UNKNOWN" outside 0..31. The help text stays valid
 // until the next call of the same function.
-char* xrq5_get_function_string(int function);
-char* xrq5_get_operation_string(int operation);
-char* xrq5_get_function_help(int function);
-char* xrq5_get_operation_help(int operation);
+XRQ5_API char* xrq5_get_function_string(int function);
+XRQ5_API char* xrq5_get_operation_string(int operation);
+XRQ5_API char* xrq5_get_function_help(int function);
+XRQ5_API char* xrq5_get_operation_help(int operation);
 
 // Lowest row whose name equals the argument exactly; -1 when none does.
-int xrq5_get_function_index(char* fun);
-int xrq5_get_operation_index(char* op);
+XRQ5_API int xrq5_get_function_index(char* fun);
+XRQ5_API int xrq5_get_operation_index(char* op);
 
 // Stores pt, name and description (not copied: they must outlive their use) in the
 // free row (help text "undefined") of lowest index; returns it, or -1 when none is free.
-int xrq5_add_user_function(pt2Fun pt, char* name, char* description);
-int xrq5_add_user_operation(pt2Op pt, char* name, char* description);
+XRQ5_API int xrq5_add_user_function(pt2Fun pt, char* name, char* description);
+XRQ5_API int xrq5_add_user_operation(pt2Op pt, char* name, char* description);
 
 // Stores pt, name and description in row indx, built-in rows included; returns indx,
 // or -1 with nothing changed when indx is outside 0..31.
-int xrq5_change_user_function(pt2Fun pt, int indx, char* name, char* description);
-int xrq5_change_user_operation(pt2Op pt, int indx, char* name, char* description);
+XRQ5_API int xrq5_change_user_function(pt2Fun pt, int indx, char* name, char* description);
+XRQ5_API int xrq5_change_user_operation(pt2Op pt, int indx, char* name, char* description);
 
 // Frees the result cells and the record; nothing for null.
-void XRQ5_FREE_USER(xrq5_user_case_trigger* inp);
+XRQ5_API void XRQ5_FREE_USER(xrq5_user_case_trigger* inp);
 
 // Copies the settings of inp into outp (limits, mask, texts, modes, valid, sub-channel,
 // parameters, time). outp gets a result cell holding inp's value when it had none;
 // a cell it has keeps its value; its cell is freed when inp has none. fprevresult and
 // iresult of outp are not touched. False when done; true for a null record or when a
 // cell cannot be allocated.
-bool XRQ5_USER_COPY(xrq5_user_case_trigger* inp, xrq5_user_case_trigger* outp);
+XRQ5_API bool XRQ5_USER_COPY(xrq5_user_case_trigger* inp, xrq5_user_case_trigger* outp);
 
 // True when both records have the same channel, description, group, sub-channel,
 // function, operation, limits (exact; NaN never equals), mask and parameters; time,
 // modes, valid and result cells are not compared. False for null.
-bool XRQ5_USER_THESAME(xrq5_user_case_trigger* inp, xrq5_user_case_trigger* outp);
+XRQ5_API bool XRQ5_USER_THESAME(xrq5_user_case_trigger* inp, xrq5_user_case_trigger* outp);
 
 // The environment dictionary handed to the slow-channel look-up (its form is described
 // in event_util.h). Stored, not copied; null clears it.
-void xrq5_user_trigger_set_ext_env_dictionary(char* ptr);
+XRQ5_API void xrq5_user_trigger_set_ext_env_dictionary(char* ptr);
 
 // Evaluates one trigger against the block of its channel: 1 when it fires, 0 when it
 // does not or its function gave no result, -1 for a null argument or a function or
 // operation outside 0..31. Allocates only the record's result cells, once.
-int xrq5_is_trigger_on(xrq5_serv_block_subhead_2010* data, xrq5_user_case_trigger* usert);
+XRQ5_API int xrq5_is_trigger_on(xrq5_serv_block_subhead_2010* data, xrq5_user_case_trigger* usert);
 
 // ---- one event, a whole trigger list ------------------------------------------------
 
@@ -119,7 +121,7 @@ struct xrq5_trigger_outcome {
 //   if (xrq5_eval_trigger_list(triggers.get(), &blocks, dict, &out) > 0)
 //     for (size_t i = 0; i < out.size(); ++i)
 //       if (out[i].on == 1) printf("%s: %g\n", triggers[i]->channel, out[i].result);
-int xrq5_eval_trigger_list(std::vector<xrq5_user_case_trigger*>* list,
+XRQ5_API int xrq5_eval_trigger_list(std::vector<xrq5_user_case_trigger*>* list,
                            std::vector<xrq5_serv_block_subhead_2010*>* blocks, char* env_dict,
                            std::vector<xrq5_trigger_outcome>* out);
 
@@ -188,10 +190,10 @@ enum {
 // XRQ5USERTRIGGERLIST ("WRONG root tag: ..." on standard error), a record cannot be
 // allocated, or the parser counted any warning or error. Records read before a
 // failure stay in the list; the caller frees them with XRQ5_FREE_USER.
-bool parse_trigger_list_read(char* xml, std::vector<xrq5_user_case_trigger*>* list);
+XRQ5_API bool parse_trigger_list_read(char* xml, std::vector<xrq5_user_case_trigger*>* list);
 
 // The same for the file `file`.
-bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_trigger*>* list);
+XRQ5_API bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_trigger*>* list);
 
 // Every writer that writes a file by name writes it beside the target and puts it in
 // place only once it is complete: when writing fails (a full disk), the old file stays
@@ -207,17 +209,17 @@ bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_trigger*>* 
 // to the file, mode 2 the XML document to the file and the descriptor, mode 3 the XML
 // document into *xml_str. Result: 0, USER_TRIG_OPEN_FAILED, or USER_TRIG_FAILED for a
 // null list and when writing the descriptor or the file failed (with a message).
-int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* file_name, int mode,
+XRQ5_API int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* file_name, int mode,
                            int fd, std::string* xml_str);
 
 // Reads `xml` and writes the list with dump_user_trigger_list (no string).
 // USER_TRIG_READ_FAILED ("Failed to parse USER TRIGGER list") when it cannot be read;
 // else the writer's result. The records are freed either way.
-int dump_user_triggers(char* xml, char* file_name, int mode, int fd);
+XRQ5_API int dump_user_triggers(char* xml, char* file_name, int mode, int fd);
 
 // An empty trigger list document (declaration, root, date line) in *xml_str: 0, or
 // USER_TRIG_FAILED for null.
-int get_user_trigger_empty_header(std::string* xml_str);
+XRQ5_API int get_user_trigger_empty_header(std::string* xml_str);
 
 // A trigger list that owns its records: they are freed with XRQ5_FREE_USER when it is
 // cleared, assigned over or destroyed. Movable, not copyable. get() hands the vector to

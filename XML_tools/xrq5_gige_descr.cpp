@@ -27,40 +27,10 @@ namespace {
 
 using xercesc::XMLString;
 
-const char unknown[] = "Unknown";   // not yet set
-const char waiting[] = "Waiting";   // expects the next text node
-
-std::string text_of(const XMLCh* s) {
-  if (s == nullptr) return std::string();
-  char* t = XMLString::transcode(s);
-  std::string r = t ? t : "";
-  XMLString::release(&t);
-  return r;
-}
-
-// The text of a DOM exception's code, when Xerces has one.
-bool exception_text(const xercesc::DOMException& e, std::string* text) {
-  XMLCh buf[2048];
-  if (!xercesc::DOMImplementation::loadDOMExceptionMsg(e.code, buf, 2047)) return false;
-  *text = text_of(buf);
-  return true;
-}
-
-// Counts what the parse reports, without throwing, and keeps the first message.
-class parse_errors : public xercesc::HandlerBase {
- public:
-  void error(const xercesc::SAXParseException& e) override { note(e); }
-  void fatalError(const xercesc::SAXParseException& e) override { note(e); }
-  int count = 0;
-  std::string first;
-
- private:
-  void note(const xercesc::SAXParseException& e) {
-    if (count++ == 0)
-      first = text_of(e.getSystemId()) + ", line " + std::to_string(e.getLineNumber()) +
-              ", char " + std::to_string(e.getColumnNumber()) + ": " + text_of(e.getMessage());
-  }
-};
+using xrq5_gige::exception_text;
+using xrq5_gige::text_of;
+using xrq5_gige::unknown;
+using xrq5_gige::waiting;
 
 // What one node does to the list.
 void handle(xercesc::DOMNode* node, std::vector<XRQ5GigEFeature*>& out) {
@@ -104,9 +74,6 @@ void handle(xercesc::DOMNode* node, std::vector<XRQ5GigEFeature*>& out) {
   }
 }
 
-void clear_markers(std::string& s) {
-  if (s == unknown || s == waiting) s.clear();
-}
 
 void report(const xercesc::DOMException& e) {
   std::string text;
@@ -168,69 +135,6 @@ bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out) {
   const bool failed = xrq5_gige_fill(file_name, nullptr, xrq5_file_size(file_name), out);
   xercesc::XMLPlatformUtils::Terminate();
   return failed;
-}
-
-bool xrq5_gige_fill(const char* name, const xercesc::InputSource* source, size_t size,
-                    std::vector<XRQ5GigEFeature*>* out) {
-  if (name == nullptr || out == nullptr) return true;
-  bool failed = false;
-  {
-    parse_errors errors;
-    xrq5_parser_memory memory;  // outlives the parser; frees what a failed parse leaves
-    xercesc::XercesDOMParser* parser = nullptr;
-    try {
-      parser = xrq5_make_parser<xercesc::XercesDOMParser>(&memory, size);
-      parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
-      parser->setDoNamespaces(false);
-      parser->setDoSchema(false);
-      parser->setValidationSchemaFullChecking(false);
-      parser->setCreateEntityReferenceNodes(false);
-      // Only counts: without it a malformed file parsed to an empty document silently.
-      parser->setErrorHandler(&errors);
-      if (source)
-        parser->parse(*source);
-      else
-        parser->parse(name);
-    } catch (const xercesc::OutOfMemoryException&) {
-      printf("OutOfMemoryException\n");
-      failed = true;
-    } catch (const xercesc::XMLException& e) {
-      printf("An error occurred during parsing  Message: %s\n", text_of(e.getMessage()).c_str());
-      failed = true;
-    } catch (const xercesc::DOMException& e) {
-      printf("\nDOM Error during parsing: '%s' DOMException code is: %d\n", name, e.code);
-      std::string text;
-      if (exception_text(e, &text)) printf("Message is: %s", text.c_str());
-      failed = true;
-    } catch (...) {
-      printf("An error occurred during parsing\n ");
-      failed = true;
-    }
-    if (!failed && errors.count > 0) {
-      printf("An error occurred during parsing  Message: %s\n", errors.first.c_str());
-      failed = true;
-    }
-    if (!failed) {
-      try {
-        out->clear();
-        xercesc::DOMDocument* doc = parser->getDocument();
-        if (doc != nullptr) dump_nodes(doc->getChildNodes(), out);
-      } catch (...) {
-        // Out of memory while listing: the records so far stay the caller's.
-        printf("OutOfMemoryException\n");
-        failed = true;
-      }
-    }
-    delete parser;
-  }
-  if (failed) return true;
-  for (XRQ5GigEFeature* f : *out) {
-    clear_markers(f->name);
-    clear_markers(f->extension);
-    clear_markers(f->tooltip);
-    clear_markers(f->description);
-  }
-  return false;
 }
 
 void xrq5_dump_gige_descr(std::vector<XRQ5GigEFeature*>* out) {

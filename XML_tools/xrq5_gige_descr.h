@@ -9,6 +9,8 @@
 #ifndef XRQ5_GIGE_DESCR_H
 #define XRQ5_GIGE_DESCR_H
 
+#include "xrq5_export.h"
+
 #include <string>
 #include <vector>
 
@@ -43,9 +45,9 @@ enum attribute_names {
   ATTRIBUTE_MAX = 1
 };
 
-extern const char* const FeatureTags[FEATURE_TYPE_MAX];
-extern const char* const MoreTags[MORE_TAGS_MAX];
-extern const char* const Attributes[ATTRIBUTE_MAX];
+XRQ5_API extern const char* const FeatureTags[FEATURE_TYPE_MAX];
+XRQ5_API extern const char* const MoreTags[MORE_TAGS_MAX];
+XRQ5_API extern const char* const Attributes[ATTRIBUTE_MAX];
 
 // One feature; texts are empty when the file gave none.
 struct XRQ5GigEFeature {
@@ -62,20 +64,20 @@ struct XRQ5GigEFeature {
 // platform cannot start, when the parse throws, and when the file drew parse errors
 // (messages on standard output; `out` untouched then). External DTDs and entities are
 // not fetched, and entity expansion is bounded.
-bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out);
+XRQ5_API bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out);
 
 // Walks `nodes` and their descendants depth-first in document order, adding and
 // filling records in `out` (the records keep their "Unknown"/"Waiting" markers;
 // xrq5_fill_gige_descr clears them). False; true when a DOM exception stopped the walk
 // of `nodes` itself (one in a deeper list stops that list only, with its message).
-bool dump_nodes(xercesc::DOMNodeList* nodes, std::vector<XRQ5GigEFeature*>* out);
+XRQ5_API bool dump_nodes(xercesc::DOMNodeList* nodes, std::vector<XRQ5GigEFeature*>* out);
 
 // Prints every named record with its position in the list:
 // "[i] Name:'n' type:t ToolTip:'...' Description:'...'", with "Extension:'e'" after
 // the name when there is one. Nothing for null.
-void xrq5_dump_gige_descr(std::vector<XRQ5GigEFeature*>* out);
+XRQ5_API void xrq5_dump_gige_descr(std::vector<XRQ5GigEFeature*>* out);
 
 // Deletes the records and empties the vector; nothing for null.
-void xrq5_clean_gige_descr(std::vector<XRQ5GigEFeature*>* out);
+XRQ5_API void xrq5_clean_gige_descr(std::vector<XRQ5GigEFeature*>* out);
 
 #endif  // XRQ5_GIGE_DESCR_H

@@ -4,11 +4,28 @@
 #define XRQ5_GIGE_SOURCE_H
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
+#include <xercesc/dom/DOMException.hpp>
 #include <xercesc/sax/InputSource.hpp>
 
 #include "xrq5_gige_descr.h"
+
+namespace xrq5_gige {
+
+// Marker texts of a record being filled: a field not yet set, a field that takes the
+// next text node.
+constexpr char unknown[] = "Unknown";
+constexpr char waiting[] = "Waiting";
+
+// A Xerces string transcoded ("" for null).
+std::string text_of(const XMLCh* s);
+
+// The text of a DOM exception's code, when Xerces has one.
+bool exception_text(const xercesc::DOMException& e, std::string* text);
+
+}  // namespace xrq5_gige
 
 // What xrq5_fill_gige_descr does after initialising the platform: reads `source`, or
 // the file `name` when source is null, into `out`, with the parser bounded for a

@@ -5,14 +5,12 @@
 
 #include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLString.hpp>
-#include <xercesc/util/XMLUni.hpp>
 
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
-#include "xrq5_parser_factory.h"
 #include "xrq5_sax_common.h"
+#include "xrq5_sax_state.h"
 
 using xercesc::XMLString;
 
@@ -37,28 +35,6 @@ bool is_blank(const Char* text, size_t len) {
     if (text[i] != ' ' && text[i] != '\n' && text[i] != '\t') return false;
   return true;
 }
-
-}  // namespace
-
-template <class Attr>
-char* xrq5_sax_handler<Attr>::text_buffer::room_for(size_t len) {
-  return extend(0, len);
-}
-
-template <class Attr>
-char* xrq5_sax_handler<Attr>::text_buffer::extend(size_t keep, size_t more) {
-  const size_t need = keep + more + 1;
-  if (need > capacity) {
-    const size_t grown = need > 2 * capacity ? (need < 64 ? 64 : need) : 2 * capacity;
-    std::unique_ptr<char[]> bigger(new char[grown]);
-    if (keep) memcpy(bigger.get(), data.get(), keep);
-    data = std::move(bigger);
-    capacity = grown;
-  }
-  return data.get();
-}
-
-namespace {
 
 // Transcodes `len` characters to the local code page into `out`.
 template <class Buffer>
@@ -97,99 +73,26 @@ char* transcode_name(Buffer& out, const XMLCh* text) {
 }  // namespace
 
 template <class Attr>
-xrq5_sax_handler<Attr>::xrq5_sax_handler()
-    : fElementCount(0),
-      fAttrCount(0),
-      fCharacterCount(0),
-      fSpaceCount(0),
-      tag(nullptr),
-      value(nullptr),
-      error_count(0),
-      end_flag(false),
-      step_has_text(false),
-      step_wide(false),
-      step_len(0) {}
-
-template <class Attr>
-xrq5_sax_handler<Attr>::~xrq5_sax_handler() {
-  release_all();
+char* xrq5_sax_state<Attr>::text_buffer::room_for(size_t len) {
+  return extend(0, len);
 }
 
 template <class Attr>
-void xrq5_sax_handler<Attr>::release_all() {
-  clear_attributes();
-  for (attr_slot* a : slots) delete a;
-  slots.clear();
-  for (attr_slot* a : pending_slots_) delete a;
-  pending_slots_.clear();
-  pending_tag_buf_ = text_buffer();
-  resetDocument();
-  std::basic_string<XMLCh>().swap(step_text);
-  tag_buf = text_buffer();
-  value_buf = text_buffer();
-}
-
-template <class Attr>
-void xrq5_sax_handler<Attr>::characters(const XMLCh* const chars, const XMLSize_t length) {
-  fCharacterCount += static_cast<unsigned int>(length);
-  if (tag == nullptr || pending_) return;
-  text_open_ = true;
-  if (!step_has_text) {
-    step_has_text = true;
-    step_wide = false;
-    step_len = 0;
+char* xrq5_sax_state<Attr>::text_buffer::extend(size_t keep, size_t more) {
+  const size_t need = keep + more + 1;
+  if (need > capacity) {
+    const size_t grown = need > 2 * capacity ? (need < 64 ? 64 : need) : 2 * capacity;
+    std::unique_ptr<char[]> bigger(new char[grown]);
+    if (keep) memcpy(bigger.get(), data.get(), keep);
+    data = std::move(bigger);
+    capacity = grown;
   }
-  // Exactly `length` characters: the buffer need not be terminated there.
-  if (!step_wide) {
-    char* dst = value_buf.extend(step_len, length);
-    if (narrow_ascii(dst + step_len, chars, length)) {
-      step_len += length;
-      return;
-    }
-    step_wide = true;
-    step_text.assign(dst, dst + step_len);  // the ASCII so far, widened back
-  }
-  step_text.append(chars, length);
+  return data.get();
 }
 
 template <class Attr>
-void xrq5_sax_handler<Attr>::take_wide_text() {
-  if (is_blank(step_text.data(), step_text.size()))
-    resetTagValue();
-  else
-    value = transcode_into(value_buf, step_text.data(), step_text.size());
-}
-
-template <class Attr>
-void xrq5_sax_handler<Attr>::endElement(const XMLCh* const) {
-  if (reading_ahead_) {
-    pending_ = pending_end_ = true;
-    return;
-  }
-  text_open_ = false;
-  end_step();
-  end_flag = true;
-}
-
-template <class Attr>
-void xrq5_sax_handler<Attr>::ignorableWhitespace(const XMLCh* const, const XMLSize_t length) {
-  fSpaceCount += static_cast<unsigned int>(length);
-}
-
-template <class Attr>
-void xrq5_sax_handler<Attr>::resetDocument() {
-  fElementCount = fAttrCount = fCharacterCount = fSpaceCount = 0;
-  error_count = 0;
-  step_has_text = false;
-  text_open_ = false;
-  pending_ = pending_start_ = pending_end_ = false;
-  pending_errors_ = 0;
-  resetTagValue();
-}
-
-template <class Attr>
-size_t xrq5_sax_handler<Attr>::take_start(text_buffer& name_buf, std::vector<attr_slot*>& to,
-                                          const XMLCh* name, xercesc::AttributeList& attributes) {
+size_t xrq5_sax_state<Attr>::take_start(text_buffer& name_buf, std::vector<attr_slot*>& to,
+                                        const XMLCh* name, xercesc::AttributeList& attributes) {
   transcode_name(name_buf, name);
   const XMLSize_t n = attributes.getLength();
   for (XMLSize_t i = 0; i < n; i++) {
@@ -203,26 +106,178 @@ size_t xrq5_sax_handler<Attr>::take_start(text_buffer& name_buf, std::vector<att
 }
 
 template <class Attr>
+xrq5_sax_handler<Attr>::xrq5_sax_handler()
+    : fElementCount(0),
+      fAttrCount(0),
+      fCharacterCount(0),
+      fSpaceCount(0),
+      tag(nullptr),
+      value(nullptr),
+      error_count(0),
+      end_flag(false),
+      state(new xrq5_sax_state<Attr>) {}
+
+template <class Attr>
+xrq5_sax_handler<Attr>::~xrq5_sax_handler() {
+  release_all();
+  delete state;
+}
+
+template <class Attr>
+xrq5_parser_memory* xrq5_sax_handler<Attr>::parser_memory() {
+  return &state->memory;
+}
+
+template <class Attr>
+int xrq5_sax_handler<Attr>::parse_step(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token,
+                                       bool& gotMore, char** t, char** v) {
+  if (t) *t = nullptr;
+  if (v) *v = nullptr;
+  reset_end_tag_flag();
+  if (state->pending) {
+    apply_pending();  // read ahead by the last step: no Xerces call now
+  } else {
+    if (!gotMore) return -1;
+    gotMore = parser->parseNext(token);
+    if (state->text_open && error_count == 0) read_ahead(parser, token, gotMore);
+    end_step();
+    if (!gotMore) parser->parseReset(token);
+  }
+  if (error_count != 0) return error_count;
+  if (t) *t = tag;
+  if (v) *v = value;
+  return 0;
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::reset_end_tag_flag() {
+  state->step_has_text = false;  // nothing of the last step is pending
+  state->text_open = false;
+  if (!end_flag && value == nullptr) return;
+  resetTagValue();
+  vattr.clear();
+  end_flag = false;
+}
+
+// End of a step: the joined text of the step becomes the element's text, or clears the
+// tag when it is blank.
+template <class Attr>
+void xrq5_sax_handler<Attr>::end_step() {
+  xrq5_sax_state<Attr>& st = *state;
+  if (!st.step_has_text) return;
+  st.step_has_text = false;
+  if (tag == nullptr) return;
+  if (st.step_wide) {
+    take_wide_text();
+    return;
+  }
+  const char* text = st.value_buf.data.get();
+  if (is_blank(text, st.step_len))
+    resetTagValue();
+  else
+    value = st.value_buf.data.get();
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::release_all() {
+  using slot = typename xrq5_sax_state<Attr>::attr_slot;
+  using buffer = typename xrq5_sax_state<Attr>::text_buffer;
+  xrq5_sax_state<Attr>& st = *state;
+  vattr.clear();
+  for (slot* a : st.slots) delete a;
+  st.slots.clear();
+  for (slot* a : st.pending_slots) delete a;
+  st.pending_slots.clear();
+  st.pending_tag_buf = buffer();
+  resetDocument();
+  std::basic_string<XMLCh>().swap(st.step_text);
+  st.tag_buf = buffer();
+  st.value_buf = buffer();
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::characters(const XMLCh* const chars, const XMLSize_t length) {
+  fCharacterCount += static_cast<unsigned int>(length);
+  xrq5_sax_state<Attr>& st = *state;
+  if (tag == nullptr || st.pending) return;
+  st.text_open = true;
+  if (!st.step_has_text) {
+    st.step_has_text = true;
+    st.step_wide = false;
+    st.step_len = 0;
+  }
+  // Exactly `length` characters: the buffer need not be terminated there.
+  if (!st.step_wide) {
+    char* dst = st.value_buf.extend(st.step_len, length);
+    if (narrow_ascii(dst + st.step_len, chars, length)) {
+      st.step_len += length;
+      return;
+    }
+    st.step_wide = true;
+    st.step_text.assign(dst, dst + st.step_len);  // the ASCII so far, widened back
+  }
+  st.step_text.append(chars, length);
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::take_wide_text() {
+  xrq5_sax_state<Attr>& st = *state;
+  if (is_blank(st.step_text.data(), st.step_text.size()))
+    resetTagValue();
+  else
+    value = transcode_into(st.value_buf, st.step_text.data(), st.step_text.size());
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::endElement(const XMLCh* const) {
+  if (state->reading_ahead) {
+    state->pending = state->pending_end = true;
+    return;
+  }
+  state->text_open = false;
+  end_step();
+  end_flag = true;
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::ignorableWhitespace(const XMLCh* const, const XMLSize_t length) {
+  fSpaceCount += static_cast<unsigned int>(length);
+}
+
+template <class Attr>
+void xrq5_sax_handler<Attr>::resetDocument() {
+  fElementCount = fAttrCount = fCharacterCount = fSpaceCount = 0;
+  error_count = 0;
+  xrq5_sax_state<Attr>& st = *state;
+  st.step_has_text = false;
+  st.text_open = false;
+  st.pending = st.pending_start = st.pending_end = false;
+  st.pending_errors = 0;
+  resetTagValue();
+}
+
+template <class Attr>
 void xrq5_sax_handler<Attr>::start_element(size_t attributes) {
-  tag = tag_buf.data.get();
+  tag = state->tag_buf.data.get();
   fElementCount++;
   fAttrCount += static_cast<unsigned int>(attributes);
-  clear_attributes();
-  for (size_t i = 0; i < attributes; i++) vattr.push_back(&slots[i]->record);
+  vattr.clear();
+  for (size_t i = 0; i < attributes; i++) vattr.push_back(&state->slots[i]->record);
 }
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::startElement(const XMLCh* const name,
                                           xercesc::AttributeList& attributes) {
-  if (reading_ahead_) {
+  xrq5_sax_state<Attr>& st = *state;
+  if (st.reading_ahead) {
     // Kept apart: the step that read ahead still shows its own element's attributes.
-    pending_attributes_ = take_start(pending_tag_buf_, pending_slots_, name, attributes);
-    pending_ = pending_start_ = true;
+    st.pending_attributes = st.take_start(st.pending_tag_buf, st.pending_slots, name, attributes);
+    st.pending = st.pending_start = true;
     return;
   }
-  text_open_ = false;
+  st.text_open = false;
   end_step();
-  start_element(take_start(tag_buf, slots, name, attributes));
+  start_element(st.take_start(st.tag_buf, st.slots, name, attributes));
 }
 
 template <class Attr>
@@ -232,26 +287,28 @@ void xrq5_sax_handler<Attr>::read_ahead(xercesc::SAXParser* parser, xercesc::XML
     explicit flag(bool& f) : f_(f) { f_ = true; }
     ~flag() { f_ = false; }
     bool& f_;
-  } ahead(reading_ahead_);
-  while (gotMore && !pending_) gotMore = parser->parseNext(token);
+  } ahead(state->reading_ahead);
+  while (gotMore && !state->pending) gotMore = parser->parseNext(token);
 }
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::apply_pending() {
-  if (pending_start_) {
-    std::swap(tag_buf, pending_tag_buf_);
-    for (size_t i = 0; i < pending_attributes_; ++i) {
-      if (i == slots.size()) slots.push_back(nullptr);
-      std::swap(slots[i], pending_slots_[i]);
-      if (pending_slots_[i] == nullptr) pending_slots_[i] = new attr_slot();
+  xrq5_sax_state<Attr>& st = *state;
+  if (st.pending_start) {
+    std::swap(st.tag_buf, st.pending_tag_buf);
+    for (size_t i = 0; i < st.pending_attributes; ++i) {
+      if (i == st.slots.size()) st.slots.push_back(nullptr);
+      std::swap(st.slots[i], st.pending_slots[i]);
+      if (st.pending_slots[i] == nullptr)
+        st.pending_slots[i] = new typename xrq5_sax_state<Attr>::attr_slot();
     }
-    start_element(pending_attributes_);
+    start_element(st.pending_attributes);
   }
-  if (pending_end_) end_flag = true;
-  error_count += pending_errors_;
-  pending_ = pending_start_ = pending_end_ = false;
-  pending_errors_ = 0;
-  pending_attributes_ = 0;
+  if (st.pending_end) end_flag = true;
+  error_count += st.pending_errors;
+  st.pending = st.pending_start = st.pending_end = false;
+  st.pending_errors = 0;
+  st.pending_attributes = 0;
 }
 
 template <class Attr>
@@ -262,10 +319,10 @@ void xrq5_sax_handler<Attr>::report(const char* kind, const xercesc::SAXParseExc
             << static_cast<unsigned long long>(exc.getLineNumber()) << ", char "
             << static_cast<unsigned long long>(exc.getColumnNumber()) << "): " << msg.c_str()
             << std::endl;
-  if (reading_ahead_) {
+  if (state->reading_ahead) {
     // Counted with the step it belongs to, the next one.
-    pending_errors_++;
-    pending_ = true;
+    state->pending_errors++;
+    state->pending = true;
     return;
   }
   error_count++;
@@ -293,56 +350,7 @@ const char* xrq5_sax_handler<Attr>::getAttr(const char* name) const {
   return nullptr;
 }
 
+template struct xrq5_sax_state<attr>;
+template struct xrq5_sax_state<attrf>;
 template class xrq5_sax_handler<attr>;
 template class xrq5_sax_handler<attrf>;
-
-namespace xrq5_sax {
-
-transcoded::transcoded(const XMLCh* text) : text_(text ? XMLString::transcode(text) : nullptr) {}
-
-transcoded::~transcoded() {
-  if (text_) XMLString::release(&text_);
-}
-
-bool initialize_platform() {
-  try {
-    xercesc::XMLPlatformUtils::Initialize(xercesc::XMLUni::fgXercescDefaultLocale, nullptr,
-                                          nullptr, nullptr);
-  } catch (const xercesc::XMLException& e) {
-    transcoded msg(e.getMessage());
-    std::cerr << "Error during initialization! Message:\n" << msg.c_str() << std::endl;
-    return false;
-  }
-  return true;
-}
-
-xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xrq5_parser_memory* memory,
-                                size_t document_size) {
-  xercesc::SAXParser* p = xrq5_make_parser<xercesc::SAXParser>(memory, document_size);
-  p->setDocumentHandler(handler);
-  p->setErrorHandler(handler);
-  p->setValidationScheme(xercesc::SAXParser::Val_Auto);
-  p->setDoNamespaces(false);
-  p->setDoSchema(false);
-  p->setValidationSchemaFullChecking(false);
-  return p;
-}
-
-bool start_parse(xercesc::SAXParser* parser, const char* file, const xercesc::InputSource* source,
-                 xercesc::XMLPScanToken& token) {
-  try {
-    const bool ok = source ? parser->parseFirst(*source, token)
-                           : (file != nullptr && parser->parseFirst(file, token));
-    if (ok) return false;
-    std::cerr << "scanFirst() failed\n";
-    return true;
-  } catch (const xercesc::XMLException& e) {
-    transcoded msg(e.getMessage());
-    std::cerr << "\nError during parsing memory stream:\n"
-              << "Exception message is:  \n"
-              << msg.c_str() << std::endl;
-    return true;
-  }
-}
-
-}  // namespace xrq5_sax

@@ -21,24 +21,32 @@
 // the next step, exactly as if it had been read then.
 // Warnings, errors and fatal errors are printed to standard error with the system id,
 // line and column, and counted; none of them throws.
+//
+// The storage behind the strings, the step and the memory of the parser that the
+// handler serves sit behind one pointer (xrq5_sax_state, inside the library), so the
+// layout of the handler is its fields below and nothing else.
 #ifndef XRQ5_SAX_HANDLER_H
 #define XRQ5_SAX_HANDLER_H
 
-#include <memory>
-#include <string>
 #include <vector>
 
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 
-#include "xrq5_parser_memory.h"
+#include "xrq5_export.h"
+
+class xrq5_parser_memory;
+template <class Attr>
+struct xrq5_sax_state;
 
 template <class Attr>
-class xrq5_sax_handler : public xercesc::HandlerBase {
+class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
  public:
   xrq5_sax_handler();
   ~xrq5_sax_handler() override;
+  xrq5_sax_handler(const xrq5_sax_handler&) = delete;
+  xrq5_sax_handler& operator=(const xrq5_sax_handler&) = delete;
 
   void characters(const XMLCh* const chars, const XMLSize_t length) override;
   void endElement(const XMLCh* const name) override;
@@ -51,65 +59,21 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
 
   // One step of a pull parser over `parser`: clears *tag and *value (null pointers are
   // skipped), returns -1 once gotMore is false, else advances Xerces by one
-  // progressive step and returns the error count when it is non-zero, or 0 with the
-  // current tag and text in *tag and *value.
-  // Inline with the two calls below: it runs for every step of every document.
+  // progressive step (or more, see above) and returns the error count when it is
+  // non-zero, or 0 with the current tag and text in *tag and *value.
   int parse_step(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token, bool& gotMore,
-                 char** t, char** v) {
-    if (t) *t = nullptr;
-    if (v) *v = nullptr;
-    reset_end_tag_flag();
-    if (pending_) {
-      apply_pending();  // read ahead by the last step: no Xerces call now
-    } else {
-      if (!gotMore) return -1;
-      gotMore = parser->parseNext(token);
-      if (text_open_ && error_count == 0) read_ahead(parser, token, gotMore);
-      end_step();
-      if (!gotMore) parser->parseReset(token);
-    }
-    if (error_count != 0) return error_count;
-    if (t) *t = tag;
-    if (v) *v = value;
-    return 0;
-  }
+                 char** t, char** v);
 
   // Start of a step: releases tag, text and attributes when the last step ended an
   // element or held text; otherwise keeps them.
-  void reset_end_tag_flag() {
-    step_has_text = false;  // nothing of the last step is pending
-    text_open_ = false;
-    if (!end_flag && value == nullptr) return;
-    resetTagValue();
-    clear_attributes();
-    end_flag = false;
-  }
+  void reset_end_tag_flag();
 
-  // End of a step: the joined text of the step becomes the element's text, or clears
-  // the tag when it is blank.
-  void end_step() {
-    if (!step_has_text) return;
-    step_has_text = false;
-    if (tag == nullptr) return;
-    if (step_wide) {
-      take_wide_text();
-      return;
-    }
-    const char* text = value_buf.data.get();
-    for (size_t i = 0; i < step_len; ++i) {
-      if (text[i] != ' ' && text[i] != '\n' && text[i] != '\t') {
-        value = value_buf.data.get();
-        return;
-      }
-    }
-    resetTagValue();
-  }
   // Releases every string and attribute record (the handler stays usable).
   void release_all();
 
   // The memory of the parser that this handler serves: it lives as long as the
   // handler, which outlives the parser, and frees what the parser leaves behind.
-  xrq5_parser_memory* parser_memory() { return &memory; }
+  xrq5_parser_memory* parser_memory();
 
   int getErrorCount() const { return error_count; }
   unsigned int getElementCount() const { return fElementCount; }
@@ -132,29 +96,13 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   }
 
  private:
-  // Storage of one transcoded string, grown as needed and reused.
-  struct text_buffer {
-    std::unique_ptr<char[]> data;
-    size_t capacity = 0;
-    char* room_for(size_t len);  // len characters and the terminator; content dropped
-    char* extend(size_t keep, size_t more);  // keeps the first `keep` characters
-  };
-
-  // Storage of one attribute record, kept for reuse by later start tags.
-  struct attr_slot {
-    Attr record;
-    text_buffer name, type, value;
-  };
-
-  void report(const char* kind, const xercesc::SAXParseException& exc);
-  void clear_attributes() { vattr.clear(); }
-  void take_wide_text();
-  // Fills tag_buf and the first slots from a start tag; the number of attributes.
-  size_t take_start(text_buffer& name_buf, std::vector<attr_slot*>& slots_, const XMLCh* name,
-                    xercesc::AttributeList& attributes);
-  void start_element(size_t attributes);
-  void read_ahead(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token, bool& gotMore);
-  void apply_pending();
+  friend struct xrq5_sax_state<Attr>;
+  XRQ5_LOCAL void report(const char* kind, const xercesc::SAXParseException& exc);
+  XRQ5_LOCAL void end_step();
+  XRQ5_LOCAL void take_wide_text();
+  XRQ5_LOCAL void start_element(size_t attributes);
+  XRQ5_LOCAL void read_ahead(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token, bool& gotMore);
+  XRQ5_LOCAL void apply_pending();
 
   unsigned int fElementCount;
   unsigned int fAttrCount;
@@ -165,24 +113,7 @@ class xrq5_sax_handler : public xercesc::HandlerBase {
   std::vector<Attr*> vattr;
   int error_count;
   bool end_flag;
-  // Character data of the current step: narrowed into value_buf while it is plain
-  // ASCII (step_len characters), kept in step_text from the first other character on.
-  std::basic_string<XMLCh> step_text;
-  bool step_has_text;
-  bool step_wide;
-  size_t step_len;
-  text_buffer tag_buf, value_buf;      // what tag and value point into
-  std::vector<attr_slot*> slots;       // owned; vattr points into the first ones
-  // Reading ahead: what came after the text of a step, kept for the next step.
-  bool text_open_ = false;   // the step holds text of the held tag, and nothing after it
-  bool reading_ahead_ = false;
-  bool pending_ = false;     // a start tag, an end tag or a problem is kept
-  bool pending_start_ = false, pending_end_ = false;
-  int pending_errors_ = 0;
-  size_t pending_attributes_ = 0;
-  text_buffer pending_tag_buf_;
-  std::vector<attr_slot*> pending_slots_;  // owned
-  xrq5_parser_memory memory;
+  xrq5_sax_state<Attr>* state;  // owned
 };
 
 #endif  // XRQ5_SAX_HANDLER_H

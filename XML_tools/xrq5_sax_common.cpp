@@ -1,0 +1,64 @@
+#include "xrq5_sax_common.h"
+
+#include <iostream>
+
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include "xrq5_parser_factory.h"
+
+using xercesc::XMLString;
+
+namespace xrq5_sax {
+
+transcoded::transcoded(const XMLCh* text) : text_(text ? XMLString::transcode(text) : nullptr) {}
+
+transcoded::~transcoded() {
+  if (text_) XMLString::release(&text_);
+}
+
+bool initialize_platform() {
+  try {
+    xercesc::XMLPlatformUtils::Initialize(xercesc::XMLUni::fgXercescDefaultLocale, nullptr,
+                                          nullptr, nullptr);
+  } catch (const xercesc::XMLException& e) {
+    transcoded msg(e.getMessage());
+    std::cerr << "Error during initialization! Message:\n" << msg.c_str() << std::endl;
+    return false;
+  }
+  return true;
+}
+
+xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xrq5_parser_memory* memory,
+                                size_t document_size) {
+  xercesc::SAXParser* p = xrq5_make_parser<xercesc::SAXParser>(memory, document_size);
+  p->setDocumentHandler(handler);
+  p->setErrorHandler(handler);
+  p->setValidationScheme(xercesc::SAXParser::Val_Auto);
+  p->setDoNamespaces(false);
+  p->setDoSchema(false);
+  p->setValidationSchemaFullChecking(false);
+  return p;
+}
+
+bool start_parse(xercesc::SAXParser* parser, const char* file, const xercesc::InputSource* source,
+                 xercesc::XMLPScanToken& token) {
+  try {
+    const bool ok = source ? parser->parseFirst(*source, token)
+                           : (file != nullptr && parser->parseFirst(file, token));
+    if (ok) return false;
+    std::cerr << "scanFirst() failed\n";
+    return true;
+  } catch (const xercesc::XMLException& e) {
+    transcoded msg(e.getMessage());
+    std::cerr << "\nError during parsing memory stream:\n"
+              << "Exception message is:  \n"
+              << msg.c_str() << std::endl;
+    return true;
+  }
+}
+
+}  // namespace xrq5_sax

@@ -1,0 +1,60 @@
+// Internal: what the SAX handler keeps besides its fields. Not installed.
+#ifndef XRQ5_SAX_STATE_H
+#define XRQ5_SAX_STATE_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <xercesc/sax/AttributeList.hpp>
+
+#include "xrq5_parser_memory.h"
+#include "xrq5_sax_handler.h"
+
+template <class Attr>
+struct xrq5_sax_state {
+  // Storage of one transcoded string, grown as needed and reused.
+  struct text_buffer {
+    std::unique_ptr<char[]> data;
+    size_t capacity = 0;
+    char* room_for(size_t len);  // len characters and the terminator; content dropped
+    char* extend(size_t keep, size_t more);  // keeps the first `keep` characters
+  };
+
+  // Storage of one attribute record, kept for reuse by later start tags.
+  struct attr_slot {
+    Attr record;
+    text_buffer name, type, value;
+  };
+
+  ~xrq5_sax_state() {
+    for (attr_slot* a : slots) delete a;
+    for (attr_slot* a : pending_slots) delete a;
+  }
+
+  // Fills `name_buf` and the first of `to` from a start tag; the number of attributes.
+  static size_t take_start(text_buffer& name_buf, std::vector<attr_slot*>& to, const XMLCh* name,
+                           xercesc::AttributeList& attributes);
+
+  // Character data of the current step: narrowed into value_buf while it is plain
+  // ASCII (step_len characters), kept in step_text from the first other character on.
+  std::basic_string<XMLCh> step_text;
+  bool step_has_text = false;
+  bool step_wide = false;
+  size_t step_len = 0;
+  text_buffer tag_buf, value_buf;  // what tag and value point into
+  std::vector<attr_slot*> slots;   // owned; vattr points into the first ones
+  // Reading ahead: what came after the text of a step, kept for the next step.
+  bool text_open = false;  // the step holds text of the held tag, and nothing after it
+  bool reading_ahead = false;
+  bool pending = false;  // a start tag, an end tag or a problem is kept
+  bool pending_start = false, pending_end = false;
+  int pending_errors = 0;
+  size_t pending_attributes = 0;
+  text_buffer pending_tag_buf;
+  std::vector<attr_slot*> pending_slots;  // owned
+  xrq5_parser_memory memory;
+};
+
+#endif  // XRQ5_SAX_STATE_H
