@@ -4,7 +4,7 @@
 # :i386 adds that architecture to dpkg first (multiarch, for the 32-bit target).
 set -euo pipefail
 
-packages=(g++ make cmake pkg-config binutils libxerces-c-dev googletest libgtest-dev
+packages=(g++ make cmake pkg-config binutils abigail-tools libxerces-c-dev googletest libgtest-dev
           libbenchmark-dev nlohmann-json3-dev libxml2-utils
           pybind11-dev python3-dev python3-numpy python3-matplotlib python3-pytest python3-venv "$@")
 missing=()
