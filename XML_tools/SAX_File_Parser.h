@@ -1,7 +1,8 @@
-// Pull parser over an XML file: the twin of SAX_Memory_Parser (same calls, results
-// and messages), but the file is named at start() and the system id in messages is
-// the file's, as Xerces reports it. The bounds follow the size of the file named at
-// start() (the floors, for a file whose size is not known).
+/// \file
+/// Pull parser over an XML file: the twin of SAX_Memory_Parser (same calls, results
+/// and messages), but the file is named at start() and the system id in messages is
+/// the file's, as Xerces reports it. The bounds follow the size of the file named at
+/// start() (the floors, for a file whose size is not known).
 #ifndef XRQ5_SAX_FILE_PARSER_H
 #define XRQ5_SAX_FILE_PARSER_H
 
@@ -10,7 +11,7 @@
 
 #include "xrq5_sax_handler.h"
 
-// One attribute of the current element; the strings belong to the handler.
+/// One attribute of the current element; the strings belong to the handler.
 struct XRQ5_API attrf {
   const char* name;
   const char* type;
@@ -29,8 +30,8 @@ class XRQ5_API SAX_File_Parser {
   SAX_File_Parser& operator=(const SAX_File_Parser&) = delete;
 
   bool init_ok();
-  // Begins parsing `file`: false on success, true on failure (also for a null name or
-  // a file that cannot be opened; message on standard error).
+  /// Begins parsing `file`: false on success, true on failure (also for a null name or
+  /// a file that cannot be opened; message on standard error).
   bool start(char* file);
   int parse(char** tag, char** value);
   int get_attr(char* name, char** value);

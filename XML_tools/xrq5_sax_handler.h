@@ -1,30 +1,31 @@
-// The SAX handler behind both pull parsers (MemParseHandlers and FileParseHandlers are
-// this template over their attribute record). It holds, after each progressive-parse
-// step, the current element's tag, its text and the attributes of the start tag seen
-// last, transcoded to the local code page (XMLString::transcode; plain ASCII is
-// copied as it is, which every ASCII-based code page would give). The handler owns
-// the strings; it reuses their storage from step to step, so a string handed out is
-// valid only until the next step.
-//
-// Per step:
-// - a start tag replaces the tag and the attributes; the text is not touched;
-// - the character data of one step are joined and become the text of the held tag;
-//   text made only of blanks, line feeds and tabs clears tag and text instead; text
-//   while no tag is held is only counted;
-// - an end tag sets the end flag; reset_end_tag_flag() at the start of the next step
-//   then releases tag, text and attributes (also when the step held text), so that the
-//   tag of a start tag without text survives into the next step.
-// The text of an element reaches the reader whole: Xerces stops a run of character
-// data at an entity reference, a CDATA section, a comment or a processing instruction,
-// so a step that holds text reads ahead until a start tag, an end tag or a problem
-// comes, joining what it meets. That start tag, end tag or problem is kept and makes
-// the next step, exactly as if it had been read then.
-// Warnings, errors and fatal errors are printed to standard error with the system id,
-// line and column, and counted; none of them throws.
-//
-// The storage behind the strings, the step and the memory of the parser that the
-// handler serves sit behind one pointer (xrq5_sax_state, inside the library), so the
-// layout of the handler is its fields below and nothing else.
+/// \file
+/// The SAX handler behind both pull parsers (MemParseHandlers and FileParseHandlers are
+/// this template over their attribute record). It holds, after each progressive-parse
+/// step, the current element's tag, its text and the attributes of the start tag seen
+/// last, transcoded to the local code page (XMLString::transcode; plain ASCII is
+/// copied as it is, which every ASCII-based code page would give). The handler owns
+/// the strings; it reuses their storage from step to step, so a string handed out is
+/// valid only until the next step.
+///
+/// Per step:
+/// - a start tag replaces the tag and the attributes; the text is not touched;
+/// - the character data of one step are joined and become the text of the held tag;
+///   text made only of blanks, line feeds and tabs clears tag and text instead; text
+///   while no tag is held is only counted;
+/// - an end tag sets the end flag; reset_end_tag_flag() at the start of the next step
+///   then releases tag, text and attributes (also when the step held text), so that the
+///   tag of a start tag without text survives into the next step.
+/// The text of an element reaches the reader whole: Xerces stops a run of character
+/// data at an entity reference, a CDATA section, a comment or a processing instruction,
+/// so a step that holds text reads ahead until a start tag, an end tag or a problem
+/// comes, joining what it meets. That start tag, end tag or problem is kept and makes
+/// the next step, exactly as if it had been read then.
+/// Warnings, errors and fatal errors are printed to standard error with the system id,
+/// line and column, and counted; none of them throws.
+///
+/// The storage behind the strings, the step and the memory of the parser that the
+/// handler serves sit behind one pointer (xrq5_sax_state, inside the library), so the
+/// layout of the handler is its fields below and nothing else.
 #ifndef XRQ5_SAX_HANDLER_H
 #define XRQ5_SAX_HANDLER_H
 
@@ -57,22 +58,22 @@ class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
   void fatalError(const xercesc::SAXParseException& exc) override;
   void warning(const xercesc::SAXParseException& exc) override;
 
-  // One step of a pull parser over `parser`: clears *tag and *value (null pointers are
-  // skipped), returns -1 once gotMore is false, else advances Xerces by one
-  // progressive step (or more, see above) and returns the error count when it is
-  // non-zero, or 0 with the current tag and text in *tag and *value.
+  /// One step of a pull parser over `parser`: clears *tag and *value (null pointers are
+  /// skipped), returns -1 once gotMore is false, else advances Xerces by one
+  /// progressive step (or more, see above) and returns the error count when it is
+  /// non-zero, or 0 with the current tag and text in *tag and *value.
   int parse_step(xercesc::SAXParser* parser, xercesc::XMLPScanToken& token, bool& gotMore,
                  char** t, char** v);
 
-  // Start of a step: releases tag, text and attributes when the last step ended an
-  // element or held text; otherwise keeps them.
+  /// Start of a step: releases tag, text and attributes when the last step ended an
+  /// element or held text; otherwise keeps them.
   void reset_end_tag_flag();
 
-  // Releases every string and attribute record (the handler stays usable).
+  /// Releases every string and attribute record (the handler stays usable).
   void release_all();
 
-  // The memory of the parser that this handler serves: it lives as long as the
-  // handler, which outlives the parser, and frees what the parser leaves behind.
+  /// The memory of the parser that this handler serves: it lives as long as the
+  /// handler, which outlives the parser, and frees what the parser leaves behind.
   xrq5_parser_memory* parser_memory();
 
   int getErrorCount() const { return error_count; }
@@ -86,7 +87,7 @@ class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
     *t = tag;
     *v = value;
   }
-  // Value of the first attribute of the current element named exactly `name`, or null.
+  /// Value of the first attribute of the current element named exactly `name`, or null.
   const char* getAttr(const char* name) const;
   void resetTag() { tag = nullptr; }
   void resetValue() { value = nullptr; }
@@ -113,7 +114,7 @@ class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
   std::vector<Attr*> vattr;
   int error_count;
   bool end_flag;
-  xrq5_sax_state<Attr>* state;  // owned
+  xrq5_sax_state<Attr>* state;  ///< owned
 };
 
 #endif  // XRQ5_SAX_HANDLER_H

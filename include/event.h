@@ -1,18 +1,19 @@
-// Framework event records and enumerations shared by the DAQ and its libraries.
-//
-// The records that lie inside event data (the server-block sub-header and the data
-// blocks after it) are a binary format: fixed widths and byte positions, 32-bit
-// little-endian integers and IEEE 754 single-precision floats. Character arrays hold
-// NUL-terminated text; a writer cuts longer text to fit, a reader must not assume the
-// terminator is there when the array comes from event data.
+/// \file
+/// Framework event records and enumerations shared by the DAQ and its libraries.
+///
+/// The records that lie inside event data (the server-block sub-header and the data
+/// blocks after it) are a binary format: fixed widths and byte positions, 32-bit
+/// little-endian integers and IEEE 754 single-precision floats. Character arrays hold
+/// NUL-terminated text; a writer cuts longer text to fit, a reader must not assume the
+/// terminator is there when the array comes from event data.
 #ifndef XRQ5_EVENT_H
 #define XRQ5_EVENT_H
 
 #include <cstddef>
 #include <cstdint>
 
-// Type of a machine event or of a data stream. A set of event types is a 32-bit mask
-// with bit n for type n.
+/// Type of a machine event or of a data stream. A set of event types is a 32-bit mask
+/// with bit n for type n.
 enum XRQ5_EVTYPE {
   XRQ5_EV_HB = 0,
   XRQ5_EV_NORMAL = 1,
@@ -49,7 +50,7 @@ enum XRQ5_EVTYPE {
   XRQ5_EV_EVMAX = 32  // number of event types, not a type
 };
 
-// Structure of an event type, as get_event_struct_type() reports it.
+/// Structure of an event type, as get_event_struct_type() reports it.
 enum XRQ5_EV_STRUCT_TYPE {
   XRQ5_EV_STRUCT_UNKNOWN = 0,
   XRQ5_EV_STRUCT_LOCAL = 1,
@@ -58,10 +59,10 @@ enum XRQ5_EV_STRUCT_TYPE {
   XRQ5_EV_STRUCT_UNDEF = 4
 };
 
-// Sub-block type: the dtype of a server block and of a channel description.
-// The numbers are not contiguous; 0, 29, 30, 32 and 54..59 are unassigned.
+/// Sub-block type: the dtype of a server block and of a channel description.
+/// The numbers are not contiguous; 0, 29, 30, 32 and 54..59 are unassigned.
 enum XRQ5_SUBBLOCK_TYPE {
-  // classic layouts
+  /// classic layouts
   XRQ5_UPD_BLOCK = 1,
   XRQ5_ENV_DICT_BLOCK = 2,
   XRQ5_ENV_BLOCK = 3,
@@ -91,7 +92,7 @@ enum XRQ5_SUBBLOCK_TYPE {
   XRQ5_BLOCK_IMAGE_EXT = 27,
   XRQ5_BLOCK_GENERIC_SPECT = 28,
   XRQ5_UPD_BLOCK_DONT_USE_31 = 31,
-  // 2010 layouts
+  /// 2010 layouts
   XRQ5_UPD_BLOCK_2010 = 33,
   XRQ5_ENV_DICT_BLOCK_2010 = 34,
   XRQ5_ENV_BLOCK_2010 = 35,
@@ -119,31 +120,31 @@ enum XRQ5_SUBBLOCK_TYPE {
   XRQ5_BLOCK_MAX_2010 = 63
 };
 
-// Layout of a block's data, as get_data_structure_type() reports it.
+/// Layout of a block's data, as get_data_structure_type() reports it.
 enum xrq_daq_struct_type {
   XRQ5_DATA_EQDATA = 0,
-  XRQ5_DATA_NAMVAL = 16,     // a plain array of floats
+  XRQ5_DATA_NAMVAL = 16,     ///< a plain array of floats
   XRQ5_DATA_IMAGE = 22,
-  XRQ5_DATA_IMAGE_EXT = 22,  // same value: one image case
-  XRQ5_DATA_SLOW = 103,      // slow / environment channel data
+  XRQ5_DATA_IMAGE_EXT = 22,  ///< same value: one image case
+  XRQ5_DATA_SLOW = 103,      ///< slow / environment channel data
   XRQ5_DATA_SPECTRUM = 1013,
   XRQ5_DATA_GSPECTRUM = 1015  // grouped spectrum; (t & ~2) == XRQ5_DATA_SPECTRUM for both
 };
 
 struct time_stamp {
-  uint32_t timeup;   // seconds
-  uint32_t timelow;  // microseconds
+  uint32_t timeup;   ///< seconds
+  uint32_t timelow;  ///< microseconds
 };
 
-// Heads the data of one channel inside a server block; `ldata` bytes follow it.
+/// Heads the data of one channel inside a server block; `ldata` bytes follow it.
 struct xrq5_serv_block_subhead_2010 {
-  char chname[256];  // channel (property) name
-  int32_t dtype;     // XRQ5_SUBBLOCK_TYPE
-  int32_t error;     // error code of the channel's server
-  int32_t ldata;     // length of the data that follow
+  char chname[256];  ///< channel (property) name
+  int32_t dtype;     ///< XRQ5_SUBBLOCK_TYPE
+  int32_t error;     ///< error code of the channel's server
+  int32_t ldata;     ///< length of the data that follow
 };
 
-// One environment channel value; env_ch_idx indexes the environment dictionary.
+/// One environment channel value; env_ch_idx indexes the environment dictionary.
 struct xrq5_env_data_block_2010 {
   int32_t env_ch_idx;
   int32_t env_ch_status;
@@ -151,7 +152,7 @@ struct xrq5_env_data_block_2010 {
   float env_ch_data;
 };
 
-// One updated slow value, by name.
+/// One updated slow value, by name.
 struct xrq5_upd_data_block_2010 {
   char upd_prop[256];
   int32_t upd_ch_status;
@@ -159,7 +160,7 @@ struct xrq5_upd_data_block_2010 {
   float upd_ch_data;
 };
 
-// Environment dictionary entries: property and absolute / relative change thresholds.
+/// Environment dictionary entries: property and absolute / relative change thresholds.
 struct xrq5_env_dictionary_block {
   char env_prop[80];
   float env_ch_abs_delta;
@@ -172,21 +173,21 @@ struct xrq5_env_dictionary_block_2010 {
   float env_ch_rel_delta;
 };
 
-// Parameters of a spectrum.
+/// Parameters of a spectrum.
 struct xrq5_spect_header_2010 {
-  float start;      // time or position of the first sample
-  float inc;        // step between samples
-  int32_t ndata;    // samples per group
-  int32_t groups;   // number of groups
-  float group_inc;  // step between groups
+  float start;      ///< time or position of the first sample
+  float inc;        ///< step between samples
+  int32_t ndata;    ///< samples per group
+  int32_t groups;   ///< number of groups
+  float group_inc;  ///< step between groups
 };
 
 struct xrq5_spect_statistics_2010 {
-  uint32_t mask;  // bit n set when val[n] holds a value
+  uint32_t mask;  ///< bit n set when val[n] holds a value
   float val[32];
 };
 
-// Header of an extended image frame; `length` bytes of pixels follow it.
+/// Header of an extended image frame; `length` bytes of pixels follow it.
 struct xrq5_image_ext_frame_head {
   int32_t width;
   int32_t height;
@@ -194,8 +195,8 @@ struct xrq5_image_ext_frame_head {
   int32_t aoi_height;
   int32_t x_start;
   int32_t y_start;
-  int32_t bpp;     // bytes per pixel
-  int32_t ebitpp;  // effective bits per pixel
+  int32_t bpp;     ///< bytes per pixel
+  int32_t ebitpp;  ///< effective bits per pixel
   int32_t hbin;
   int32_t vbin;
   int32_t source_format;
@@ -212,10 +213,10 @@ struct xrq5_image_ext_frame_head {
   int32_t ispare2;
   int32_t ispare3;
   int32_t ispare4;
-  int32_t length;  // byte length of the pixel data
+  int32_t length;  ///< byte length of the pixel data
 };
 
-// The binary layout is fixed: keep it so on every compiler.
+/// The binary layout is fixed: keep it so on every compiler.
 static_assert(sizeof(time_stamp) == 8, "time_stamp layout");
 static_assert(sizeof(xrq5_serv_block_subhead_2010) == 268, "sub-header layout");
 static_assert(offsetof(xrq5_serv_block_subhead_2010, chname) == 0, "sub-header chname");
