@@ -244,9 +244,11 @@ void get_image_params_2010(xrq5_serv_block_subhead_2010* data, int* x, int* y, i
     // The frame's own pixel length must fit in the block, and its width x height x
     // bytes per pixel in that length (width x height fits 64 bits; divide for the rest).
     const bool dims = head.width >= 0 && head.height >= 0 && head.bpp >= 0;
-    const uint64_t area = dims ? static_cast<uint64_t>(head.width) * static_cast<uint64_t>(head.height) : 0;
+    const uint64_t area =
+        dims ? static_cast<uint64_t>(head.width) * static_cast<uint64_t>(head.height) : 0;
+    const uint64_t length = head.length >= 0 ? static_cast<uint64_t>(head.length) : 0;
     if (head.length >= 0 && static_cast<size_t>(head.length) <= len - sizeof head && dims &&
-        (head.bpp == 0 || area <= static_cast<uint64_t>(head.length) / static_cast<uint64_t>(head.bpp)))
+        (head.bpp == 0 || area <= length / static_cast<uint64_t>(head.bpp)))
       pixels = reinterpret_cast<const unsigned char*>(p + sizeof head);
     else
       memset(&head, 0, sizeof head);

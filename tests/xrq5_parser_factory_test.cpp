@@ -85,15 +85,15 @@ TEST(parser_bounds, grow_with_the_document_above_their_floors) {
 TEST(parser_factory, bounds_expansion_not_documents) {
   const xrq5_parse_bounds b = xrq5_bounds_for(0);
   // Text near the document's size, with references that all shrink.
-  const std::string plain =
-      "<R a=\"" + repeat("x&amp;&#65;", 20000) + "\">" + repeat("<e>t&lt;&#x42;</e>\n", 50000) + "</R>";
+  const std::string plain = "<R a=\"" + repeat("x&amp;&#65;", 20000) + "\">" +
+                            repeat("<e>t&lt;&#x42;</e>\n", 50000) + "</R>";
   // Expanded text of some megabytes, but below the floor.
-  const size_t below = b.characters / 2 / 1000;
-  const std::string modest = with_entity(std::string(1000, 'm'), "<R>" + repeat("&e;", below) + "</R>");
-  const std::string past_text =
-      with_entity(std::string(1000, 'p'), "<R>" + repeat("&e;", b.characters / 1000 + 10) + "</R>");
-  const std::string past_attr =
-      with_entity(std::string(1000, 'p'), "<R a=\"" + repeat("&e;", b.characters / 1000 + 10) + "\"/>");
+  const std::string kilo(1000, 'k');
+  const size_t below = b.characters / 2 / kilo.size();
+  const size_t past = b.characters / kilo.size() + 10;
+  const std::string modest = with_entity(kilo, "<R>" + repeat("&e;", below) + "</R>");
+  const std::string past_text = with_entity(kilo, "<R>" + repeat("&e;", past) + "</R>");
+  const std::string past_attr = with_entity(kilo, "<R a=\"" + repeat("&e;", past) + "\"/>");
   struct {
     const char* name;
     const std::string& doc;
