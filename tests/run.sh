@@ -21,7 +21,7 @@ elif [ "$mode" = "--valgrind" ]; then
   opts=("-DMEMORYCHECK_COMMAND=$(command -v valgrind)")
 elif [ "$mode" = "--i386" ]; then
   dir=build-i386
-  opts=(-DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux-gnu.cmake)
+  opts=(-DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux-gnu.cmake -DXRQ5_BUILD_PYTHON=OFF)
 fi
 jobs=$(nproc)
 cmake -S . -B "$dir" -DXRQ5_BUILD_TESTS=ON -DXRQ5_WERROR=ON "${opts[@]}" \

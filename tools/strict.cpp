@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,8 +108,9 @@ bool whole_int(const std::string& text, long* v) {
   if (t.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  *v = strtol(t.c_str(), &end, 10);
-  return errno == 0 && *end == '\0' && *v >= -2147483648L && *v <= 2147483647L;
+  const long long n = strtoll(t.c_str(), &end, 10);
+  *v = static_cast<long>(n);
+  return errno == 0 && *end == '\0' && n >= INT_MIN && n <= INT_MAX;
 }
 
 // A whole float as strtof reads it.
