@@ -290,6 +290,8 @@ TEST(xrq5xml, converting_again_and_again_changes_nothing) {
       const std::string to = d.path() + "/" + c.form + std::to_string(i) + ".xml";
       const result r = tool("convert " + from + " --to " + c.form + " --lossy -o " + to);
       ASSERT_EQ(r.status, 0) << r.err;
+      const result strict = tool("check --strict " + to);
+      EXPECT_EQ(strict.status, 0) << strict.out << strict.err;
       from = to;
     }
     if (c.form == "var") {
