@@ -47,7 +47,7 @@ enum XRQ5_EVTYPE {
   XRQ5_EV_29 = 29,
   XRQ5_EV_30 = 30,
   XRQ5_EV_31 = 31,
-  XRQ5_EV_EVMAX = 32  // number of event types, not a type
+  XRQ5_EV_EVMAX = 32  ///< number of event types, not a type
 };
 
 /// Structure of an event type, as get_event_struct_type() reports it.
@@ -128,7 +128,7 @@ enum xrq_daq_struct_type {
   XRQ5_DATA_IMAGE_EXT = 22,  ///< same value: one image case
   XRQ5_DATA_SLOW = 103,      ///< slow / environment channel data
   XRQ5_DATA_SPECTRUM = 1013,
-  XRQ5_DATA_GSPECTRUM = 1015  // grouped spectrum; (t & ~2) == XRQ5_DATA_SPECTRUM for both
+  XRQ5_DATA_GSPECTRUM = 1015  ///< grouped spectrum; (t & ~2) == XRQ5_DATA_SPECTRUM for both
 };
 
 /// A time in seconds and microseconds (event times, channel value times).
