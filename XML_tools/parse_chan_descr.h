@@ -103,9 +103,11 @@ XRQ5_API chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, c
 
 /// New copies (new/delete), or null for null. A dimension copy holds copies of all
 /// its statistics, and its nstats counts them.
+///@{
 XRQ5_API bit_descr* xrq5_clone_bit_descr(bit_descr* in);
 XRQ5_API stat_descr* xrq5_clone_stat_descr(stat_descr* in);
 XRQ5_API dim_descr* xrq5_clone_dim_descr(dim_descr* in);
+///@}
 
 /// Merges `from` into `in` (same prop_name). With force, from's non-zero numbers and
 /// non-empty texts win and its bits and dimensions (when it has any) replace in's;
@@ -169,7 +171,7 @@ XRQ5_API int xrq5_load_master_daq_channel_description_file(std::vector<chan_desc
 ///   DUMP_TO_SCREEN       nothing (a given file is created empty)
 ///   DUMP_TXT_FILE        one tab-separated line per channel, bit, dimension, statistic,
 ///                        to the file only
-///   DUMP_TXT_FILE_SHORT  "%50s\t%d\t%s" (DAQ name, size, data-type name), file only
+///   DUMP_TXT_FILE_SHORT  "%50s\\t\%d\\t\%s" (DAQ name, size, data-type name), file only
 ///   DUMP_XML_FILE        the XCD document in `format` (XRQ5_FORMAT or VESK_FORMAT) to
 ///                        every target; the tag form written to a file has an isodate
 ///                        line after the root
