@@ -220,7 +220,7 @@ struct xrq5_image_ext_frame_head {
   int32_t length;         ///< byte length of the pixel data
 };
 
-/// The binary layout is fixed: keep it so on every compiler.
+// The binary layout is fixed: keep it so on every compiler.
 static_assert(sizeof(time_stamp) == 8, "time_stamp layout");
 static_assert(sizeof(xrq5_serv_block_subhead_2010) == 268, "sub-header layout");
 static_assert(offsetof(xrq5_serv_block_subhead_2010, chname) == 0, "sub-header chname");
