@@ -8,10 +8,14 @@
 /// zero padding up to a multiple of 4 bytes, so every block stays 4-byte aligned.
 ///
 /// Recorded-event file, all integers 32-bit little-endian:
+///
+/// ~~~
 ///   file header (16 bytes): "XRQ5EVTS", uint32 version (1), uint32 reserved (0)
 ///   then per event, a header (24 bytes): uint32 magic 0x544E5645 ("EVNT"),
 ///     int32 ev_type, uint32 ev_number, time_stamp time, uint32 length,
-///   followed by `length` bytes of blocks as above.
+///   followed by length bytes of blocks as above.
+/// ~~~
+///
 /// The reader checks every length against the bytes the file really holds.
 #ifndef XRQ5_EVENT_BUILDER_H
 #define XRQ5_EVENT_BUILDER_H

@@ -52,17 +52,18 @@ enum XRQ5_EVTYPE {
 
 /// Structure of an event type, as get_event_struct_type() reports it.
 enum XRQ5_EV_STRUCT_TYPE {
-  XRQ5_EV_STRUCT_UNKNOWN = 0,
-  XRQ5_EV_STRUCT_LOCAL = 1,
-  XRQ5_EV_STRUCT_GLOBAL = 2,
-  XRQ5_EV_STRUCT_ML = 3,
-  XRQ5_EV_STRUCT_UNDEF = 4
+  XRQ5_EV_STRUCT_UNKNOWN = 0,  ///< not an event type
+  XRQ5_EV_STRUCT_LOCAL = 1,    ///< channels named by DAQ name
+  XRQ5_EV_STRUCT_GLOBAL = 2,   ///< channels named by property
+  XRQ5_EV_STRUCT_ML = 3,       ///< LLRF_ML, TOROID_ML: channels named by DAQ name
+  XRQ5_EV_STRUCT_UNDEF = 4     ///< reserved event types
 };
 
 /// Sub-block type: the dtype of a server block and of a channel description.
-/// The numbers are not contiguous; 0, 29, 30, 32 and 54..59 are unassigned.
+/// The numbers are not contiguous; 0, 29, 30, 32 and 54..59 are unassigned. Numbers
+/// up to 31 are the classic layouts, 33 and up the 2010 layouts.
 enum XRQ5_SUBBLOCK_TYPE {
-  /// classic layouts
+  // classic layouts
   XRQ5_UPD_BLOCK = 1,
   XRQ5_ENV_DICT_BLOCK = 2,
   XRQ5_ENV_BLOCK = 3,
@@ -92,7 +93,7 @@ enum XRQ5_SUBBLOCK_TYPE {
   XRQ5_BLOCK_IMAGE_EXT = 27,
   XRQ5_BLOCK_GENERIC_SPECT = 28,
   XRQ5_UPD_BLOCK_DONT_USE_31 = 31,
-  /// 2010 layouts
+  // 2010 layouts
   XRQ5_UPD_BLOCK_2010 = 33,
   XRQ5_ENV_DICT_BLOCK_2010 = 34,
   XRQ5_ENV_BLOCK_2010 = 35,

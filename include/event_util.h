@@ -10,6 +10,7 @@
 /// A channel's data in an event is one xrq5_serv_block_subhead_2010 followed at once by
 /// `ldata` bytes. Those bytes depend on get_data_structure_type(dtype):
 ///
+/// ~~~
 ///   XRQ5_DATA_NAMVAL      float[ldata / 4]; sub-channel k is float k.
 ///   XRQ5_DATA_SPECTRUM,   the sub-channels one after another, each an
 ///   XRQ5_DATA_GSPECTRUM   xrq5_spect_header_2010 followed by ndata * groups floats
@@ -19,8 +20,9 @@
 ///                           xrq5_upd_data_block_2010[ldata / 272], found by upd_prop;
 ///                         environment blocks (types 3, 35):
 ///                           xrq5_env_data_block_2010[ldata / 20], found by env_ch_idx.
-///   XRQ5_DATA_IMAGE       an xrq5_image_ext_frame_head, then `length` bytes of pixels.
+///   XRQ5_DATA_IMAGE       an xrq5_image_ext_frame_head, then length bytes of pixels.
 ///   XRQ5_DATA_EQDATA      opaque: no accessor returns data from it.
+/// ~~~
 ///
 /// Bytes after the last whole record are ignored. Every accessor checks what it reads
 /// against `ldata` and against the counts the block itself declares, and answers "no
@@ -40,7 +42,10 @@
 ///
 /// Tables: event_name_itoa / block_name_itoa give the enumerator names without their
 /// prefix ("NORMAL", "BLOCK_BPM_2010"); unassigned sub-block numbers give "UNUSED_<n>",
-/// anything out of range "UNKNOWN". get_event_struct_type:
+/// anything out of range "UNKNOWN".
+///
+/// ~~~
+/// get_event_struct_type:
 ///   GLOBAL  HB, NORMAL, BOR, EOR, ENV, UPD (0..5)   channels named by property
 ///   LOCAL   IMAGE .. PG2, GMD .. BEAM_ENERGY, BEAM_ENERGY_BYPASS, SPECTR_1..5
 ///           (6..19, 21..26)                           channels named by DAQ name
@@ -55,6 +60,7 @@
 ///   GSPECTRUM WSS_RAW, WSS_COR
 ///   IMAGE     IMAGE, IMG_ROI1..3, IMAGE_EXT
 ///   EQDATA    everything else (the dictionaries, EQDATA, unassigned numbers)
+/// ~~~
 #ifndef XRQ5_EVENT_UTIL_H
 #define XRQ5_EVENT_UTIL_H
 
@@ -133,7 +139,7 @@ static_assert(sizeof(unsigned int) == 4 && sizeof(int) == 4, "32-bit int require
 
 // ---- Event-utility calls -----------------------------------------------------------
 
-struct xrq5_user_case_trigger;  ///< only its leading `channel` field (char[256]) is read
+struct xrq5_user_case_trigger;  // only its leading `channel` field (char[256]) is read
 
 extern "C" {
 
