@@ -87,13 +87,6 @@ XRQ5_API int parse_env_index_dict_readf_2010(char* file,
                                     std::vector<xrq5_env_index_dictionary_entry_2010*>* list);
 ///@}
 
-/// Every writer that writes a file by name writes it beside the target and puts it in
-/// place only once it is complete: when writing fails (a full disk), the old file stays
-/// as it was. Texts go into the XML escaped (& < > and, in attributes, ") and encoded
-/// for the ISO-8859-1 declaration: the UTF-8 that the readers hand out becomes one byte
-/// per character up to U+00FF, a character reference beyond; floats are written "%f"
-/// unless that would not read back as the same float (then with the digits it needs).
-///
 /// Write `list` to the targets given: a file created or replaced under file_name (null or empty:
 /// none; "... has been created" and "... has been closed" on standard output, whatever
 /// the mode), the descriptor fd (-1: none), the string *xml_str (replaced). With no
@@ -102,6 +95,14 @@ XRQ5_API int parse_env_index_dict_readf_2010(char* file,
 /// document to the file and the descriptor, mode 3 the XML document into the string.
 /// Result: 0, ENV_INDX_OPEN_FAILED, or ENV_INDX_FAILED (no list, or a failed write,
 /// with a message).
+///
+/// Every writer that writes a file by name writes it beside the target and puts it in
+/// place only once it is complete: when writing fails (a full disk), the old file stays
+/// as it was. Texts go into the XML escaped (& < > and, in attributes, the double
+/// quote) and encoded for the ISO-8859-1 declaration: the UTF-8 that the readers hand
+/// out becomes one byte per character up to U+00FF, a character reference beyond;
+/// floats are written "%f" unless that would not read back as the same float (then
+/// with the digits it needs).
 ///@{
 XRQ5_API int dump_env_index_dict(std::vector<xrq5_env_index_dictionary_entry*>* list, char* file_name,
                         int mode, int fd, std::string* xml_str);

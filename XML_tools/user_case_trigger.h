@@ -208,13 +208,6 @@ XRQ5_API bool parse_trigger_list_read(char* xml, std::vector<xrq5_user_case_trig
 /// The same for the file `file`.
 XRQ5_API bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_trigger*>* list);
 
-/// Every writer that writes a file by name writes it beside the target and puts it in
-/// place only once it is complete: when writing fails (a full disk), the old file stays
-/// as it was. Texts go into the XML escaped (& < > and, in attributes, ") and encoded
-/// for the ISO-8859-1 declaration: the UTF-8 that the readers hand out becomes one byte
-/// per character up to U+00FF, a character reference beyond; floats are written "%f"
-/// unless that would not read back as the same float (then with the digits it needs).
-///
 /// Writes `list` to the targets given: a file created or replaced under file_name (null or empty:
 /// none; "... has been created" and "... has been closed" on standard output), the
 /// descriptor fd (-1: none), the string *xml_str (replaced). With no target at all the
@@ -222,6 +215,14 @@ XRQ5_API bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_tr
 /// to the file, mode 2 the XML document to the file and the descriptor, mode 3 the XML
 /// document into *xml_str. Result: 0, USER_TRIG_OPEN_FAILED, or USER_TRIG_FAILED for a
 /// null list and when writing the descriptor or the file failed (with a message).
+///
+/// Every writer that writes a file by name writes it beside the target and puts it in
+/// place only once it is complete: when writing fails (a full disk), the old file stays
+/// as it was. Texts go into the XML escaped (& < > and, in attributes, the double
+/// quote) and encoded for the ISO-8859-1 declaration: the UTF-8 that the readers hand
+/// out becomes one byte per character up to U+00FF, a character reference beyond;
+/// floats are written "%f" unless that would not read back as the same float (then
+/// with the digits it needs).
 XRQ5_API int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* file_name, int mode,
                            int fd, std::string* xml_str);
 

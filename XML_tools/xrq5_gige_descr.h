@@ -46,14 +46,17 @@ enum attribute_names {
   ATTRIBUTE_MAX = 1    ///< number of attributes read
 };
 
-XRQ5_API extern const char* const FeatureTags[FEATURE_TYPE_MAX];  ///< by feature_tags
-XRQ5_API extern const char* const MoreTags[MORE_TAGS_MAX];         ///< by more_tags
-XRQ5_API extern const char* const Attributes[ATTRIBUTE_MAX];       ///< by attribute_names
+/// Element names of the feature types, by feature_tags.
+XRQ5_API extern const char* const FeatureTags[FEATURE_TYPE_MAX];
+/// Names of the elements that fill a feature, by more_tags.
+XRQ5_API extern const char* const MoreTags[MORE_TAGS_MAX];
+/// Names of the attributes read, by attribute_names.
+XRQ5_API extern const char* const Attributes[ATTRIBUTE_MAX];
 
 /// One feature; texts are empty when the file gave none.
 struct XRQ5GigEFeature {
   int type;  ///< feature_tags
-  std::string name;         ///< the feature element's Name attribute
+  std::string name;         ///< from a Name attribute (see above)
   std::string extension;    ///< from Extension or PvRename
   std::string tooltip;      ///< from ToolTip
   std::string description;  ///< from Description

@@ -81,7 +81,6 @@ struct xrq5_evb_dict_entry {
 /// Appends an environment dictionary block named "ENV_DICT" (dtype
 /// XRQ5_ENV_DICT_BLOCK_2010, or XRQ5_ENV_DICT_BLOCK when `classic`); names are cut to
 /// 255 (classic 79) characters. Returns the offset of the block's sub-header in `buf`.
-
 size_t xrq5_evb_add_env_dict(std::vector<char>& buf, const std::vector<xrq5_evb_dict_entry>& entries,
                              bool classic = false);
 
