@@ -123,12 +123,12 @@ enum XRQ5_SUBBLOCK_TYPE {
 
 /// Layout of a block's data, as get_data_structure_type() reports it.
 enum xrq_daq_struct_type {
-  XRQ5_DATA_EQDATA = 0,
+  XRQ5_DATA_EQDATA = 0,      ///< opaque equipment data
   XRQ5_DATA_NAMVAL = 16,     ///< a plain array of floats
-  XRQ5_DATA_IMAGE = 22,
+  XRQ5_DATA_IMAGE = 22,      ///< an image frame header and its pixels
   XRQ5_DATA_IMAGE_EXT = 22,  ///< same value: one image case
   XRQ5_DATA_SLOW = 103,      ///< slow / environment channel data
-  XRQ5_DATA_SPECTRUM = 1013,
+  XRQ5_DATA_SPECTRUM = 1013,  ///< spectra, one per sub-channel
   XRQ5_DATA_GSPECTRUM = 1015  ///< grouped spectrum; (t & ~2) == XRQ5_DATA_SPECTRUM for both
 };
 
