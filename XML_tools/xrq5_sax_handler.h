@@ -54,7 +54,8 @@ class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
   /// Character data of the current step: joined into the text of the held tag, and
   /// counted.
   void characters(const XMLCh* const chars, const XMLSize_t length) override;
-  /// An end tag: sets the end flag.
+  /// An end tag: sets the end flag (at the next step when it arrives while a step
+  /// reads ahead).
   void endElement(const XMLCh* const name) override;
   /// Whitespace that the document's grammar marks ignorable: only counted.
   void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length) override;
@@ -66,9 +67,9 @@ class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
   /// An error in the document: printed to standard error with the system id, line and
   /// column, and counted.
   void error(const xercesc::SAXParseException& exc) override;
-  /// A fatal error: printed and counted as an error; it does not throw.
+  /// A fatal error: printed and counted as error() does; it does not throw.
   void fatalError(const xercesc::SAXParseException& exc) override;
-  /// A warning: printed and counted as an error.
+  /// A warning: printed and counted as error() does.
   void warning(const xercesc::SAXParseException& exc) override;
 
   /// One step of a pull parser over `parser`: clears *tag and *value (null pointers are
