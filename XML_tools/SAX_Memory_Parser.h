@@ -27,13 +27,15 @@
 struct XRQ5_API attr {
   const char* name;   ///< as written (no namespace processing)
   const char* type;   ///< as Xerces reports it, e.g. CDATA
-  const char* value;
+  const char* value;  ///< the value
 };
 
+/// The handler of SAX_Memory_Parser.
 class XRQ5_API MemParseHandlers : public xrq5_sax_handler<attr> {};
 
 extern template class xrq5_sax_handler<attr>;
 
+/// Pull parser over an XML text held in memory (see the file's description for its use).
 class XRQ5_API SAX_Memory_Parser {
  public:
   /// A null buffer is taken as an empty document (start() then fails).
@@ -54,6 +56,7 @@ class XRQ5_API SAX_Memory_Parser {
   /// Attribute `name` of the current element: 0 and *value set when found, else -1 and
   /// *value null (also after any warning or error, and for a null name).
   int get_attr(char* name, char** value);
+  /// Warnings, errors and fatal errors so far; 0 when construction failed.
   int get_error_counter();
   /// Start tags seen so far: two steps that report the same count belong to the same
   /// element (an element with attributes and text arrives in two steps).

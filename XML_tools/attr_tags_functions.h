@@ -25,10 +25,12 @@ XRQ5_API void END_TAGN(std::string& a, const char* b);    ///< "</b>\n"
 /// The blank after the name is written also without attributes. Values are fetched
 /// with a range-checked index: a `v` shorter than `at` throws std::out_of_range after
 /// the preceding pairs were appended. A null `at` means no attributes.
+///@{
 XRQ5_API void START_TAG_ATTR(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
 XRQ5_API void START_TAG_ATTRN(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
 XRQ5_API void START_TAG_ATTRNS(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
 XRQ5_API void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*>* at,
                        std::vector<char*>* v);
+///@}
 
 #endif  // XRQ5_ATTR_TAGS_FUNCTIONS_H

@@ -13,6 +13,8 @@
 
 #include "descr_extractor.h"
 
+/// The channel descriptions a DAQ client wants, held with indexes by name, and the
+/// per-event questions about them. Owns the descriptions it holds.
 class XRQ5_API chan_selector : public descr_extractor {
  public:
   chan_selector();   ///< empty, ev_types 0, shift true, mode EXTR_FROM_FILE
@@ -21,7 +23,7 @@ class XRQ5_API chan_selector : public descr_extractor {
   chan_selector& operator=(const chan_selector&) = delete;
 
   int size();  ///< number of held descriptions
-  void set_shift(bool s);
+  void set_shift(bool s);  ///< read later descriptions with (true) or without shift
   bool change_mode(int m);  ///< as set_mode
 
   /// Loads descriptions (get_descriptions with the shift flag) and appends them to the
@@ -46,9 +48,12 @@ class XRQ5_API chan_selector : public descr_extractor {
   /// dtype of the first description whose DAQ name is chan; 0 when none.
   int get_data_type(char* chan);
 
-  /// Names of entry num inside the held record, or null when num is out of range.
+  /// DAQ name (get_channel) or property name (get_prop) of entry num inside the held
+  /// record, or null when num is out of range.
+  ///@{
   char* get_channel(int num);
   char* get_prop(int num);
+  ///@}
 
   /// 1 when the channel is recorded in BOR, EOR, ENV or UPD events, 0 when not, -1 for
   /// an index out of range or a channel whose mask is empty.

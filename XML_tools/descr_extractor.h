@@ -7,6 +7,7 @@
 
 #include "parse_chan_descr.h"
 
+/// Reads channel descriptions from a list of XCD files or XCD texts, as its mode says.
 class XRQ5_API descr_extractor {
  public:
   descr_extractor();  ///< mode EXTR_FROM_FILE
@@ -22,7 +23,7 @@ class XRQ5_API descr_extractor {
 
   /// Stores m; false for EXTR_FROM_FILE and EXTR_FROM_XML, true (still stored) otherwise.
   bool set_mode(int m);
-  int get_mode();
+  int get_mode();  ///< the stored mode
 
  private:
   bool in_vector(std::vector<int>& in, int ent);

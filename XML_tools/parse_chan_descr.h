@@ -103,9 +103,11 @@ XRQ5_API chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, c
 
 /// New copies (new/delete), or null for null. A dimension copy holds copies of all
 /// its statistics, and its nstats counts them.
+///@{
 XRQ5_API bit_descr* xrq5_clone_bit_descr(bit_descr* in);
 XRQ5_API stat_descr* xrq5_clone_stat_descr(stat_descr* in);
 XRQ5_API dim_descr* xrq5_clone_dim_descr(dim_descr* in);
+///@}
 
 /// Merges `from` into `in` (same prop_name). With force, from's non-zero numbers and
 /// non-empty texts win and its bits and dimensions (when it has any) replace in's;
@@ -155,24 +157,19 @@ XRQ5_API int xrq5_load_master_daq_channel_description_file(std::vector<chan_desc
 
 // ---- writers -------------------------------------------------------------------------
 
-/// Every writer that writes a file by name writes it beside the target and puts it in
-/// place only once it is complete: when writing fails (a full disk), the old file stays
-/// as it was. Texts go into the XML escaped (& < > and, in attributes, ") and encoded
-/// for the ISO-8859-1 declaration: the UTF-8 that the readers hand out becomes one byte
-/// per character up to U+00FF, a character reference beyond; floats are written "%f"
-/// unless that would not read back as the same float (then with the digits it needs).
-///
 /// Writes `list` (not changed) to the targets that are given: a file created or
 /// replaced under file_name (null or empty: none), the open descriptor fd (-1: none)
 /// and the string *sout, appended to (null: none). With no target at all the list is
 /// printed with print_xrq5_chan_descr, whatever the mode. Otherwise, by mode:
+/// ~~~
 ///   DUMP_TO_SCREEN       nothing (a given file is created empty)
 ///   DUMP_TXT_FILE        one tab-separated line per channel, bit, dimension, statistic,
 ///                        to the file only
 ///   DUMP_TXT_FILE_SHORT  "%50s\t%d\t%s" (DAQ name, size, data-type name), file only
-///   DUMP_XML_FILE        the XCD document in `format` (XRQ5_FORMAT or VESK_FORMAT) to
+///   DUMP_XML_FILE        the XCD document in format (XRQ5_FORMAT or VESK_FORMAT) to
 ///                        every target; the tag form written to a file has an isodate
 ///                        line after the root
+/// ~~~
 /// Only the first record of each property is written; an empty DAQ name is written as
 /// "!!!UNDEFINED!!!". `dims` (may be null) gives spectrum and image frame parameters of
 /// channels by DAQ name: the first entry with that name, num non-zero and headers adds
@@ -186,6 +183,14 @@ XRQ5_API int xrq5_load_master_daq_channel_description_file(std::vector<chan_desc
 /// file failed ("dump_chan_desr()  write failed", "dump_chan_desr() failed to write
 /// file: '...'"; the old file then stays as it was). A file that was opened is closed
 /// in every case.
+///
+/// Every writer that writes a file by name writes it beside the target and puts it in
+/// place only once it is complete: when writing fails (a full disk), the old file stays
+/// as it was. Texts go into the XML escaped (& < > and, in attributes, the double
+/// quote) and encoded for the ISO-8859-1 declaration: the UTF-8 that the readers hand
+/// out becomes one byte per character up to U+00FF, a character reference beyond;
+/// floats are written "%f" unless that would not read back as the same float (then
+/// with the digits it needs).
 XRQ5_API int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mode, int format,
                    int fd, std::string* sout, std::vector<dim_params*>* dims);
 

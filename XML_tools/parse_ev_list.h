@@ -3,6 +3,7 @@
 /// minimum time between events, priority and the wanted server blocks and channels.
 /// Stored as XML under the root "BMR":
 ///
+/// ~~~{.xml}
 ///   <BMR>
 ///     <EVENT>
 ///       <TYPE>1</TYPE> <TMASK>0x1F</TMASK> <MINTIMESEC>1</MINTIMESEC>
@@ -10,6 +11,7 @@
 ///       <SBLOCK>BPM.SB</SBLOCK> <CHLIST> <CHAN>X1</CHAN> <CHAN>Y1</CHAN> </CHLIST>
 ///     </EVENT>
 ///   </BMR>
+/// ~~~
 ///
 /// Element names are exact and case-sensitive; attributes are ignored; what counts is
 /// the order in which elements arrive, not their nesting. TYPE (0..32, decimal) opens
@@ -37,7 +39,7 @@ struct xrq5_ev_sb_list {
 
 /// One wanted event type.
 struct xrq5_ev_entry {
-  XRQ5_EVTYPE evtype;
+  XRQ5_EVTYPE evtype;                      ///< the event type
   std::vector<xrq5_ev_sb_list*>* sb_list;  ///< wanted blocks; null: the full event
   time_stamp min_ev_time;                  ///< seconds and microseconds; default 0 0
   u_int tmask;                             ///< default 0
@@ -73,7 +75,7 @@ enum {
 };
 
 /// Writes `list` as an event list document (the declaration, the root, an isodate line,
-/// then per entry TYPE, TMASK as 0x%X, MINTIMESEC, MINTIMEUSEC, PRIORITY, and per block
+/// then per entry TYPE, TMASK as "0x%X", MINTIMESEC, MINTIMEUSEC, PRIORITY, and per block
 /// SBLOCK and a CHLIST of CHAN; names escaped and encoded as the other writers do, see
 /// parse_chan_descr.h) to every target given: a file created or replaced under
 /// file_name (null or empty: none; replaced only once complete), the descriptor

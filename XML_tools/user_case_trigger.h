@@ -32,9 +32,9 @@ struct xrq5_user_case_trigger {
   u_int bitmask;       ///< mask of AND and BITS
   int operation;       ///< operation registry row, 0..31
   time_t time;         ///< creation time
-  char description[256];
+  char description[256];  ///< free text
   int pre_mode;        ///< carried for the caller, never interpreted
-  char group[256];
+  char group[256];        ///< name of the group the trigger belongs to
   int post_mode;       ///< carried for the caller, never interpreted
   int valid;           ///< for the caller; 0 in records read from XML
   float* fprevresult;  ///< one float: the previous plain result (DIFF functions only)
@@ -52,24 +52,32 @@ typedef bool (*pt2Op)(float result, float low, float upper, u_int bitmask);
 
 /// Row names and "name : help" texts; "UNKNOWN" outside 0..31. The help text stays valid
 /// until the next call of the same function.
+///@{
 XRQ5_API char* xrq5_get_function_string(int function);
 XRQ5_API char* xrq5_get_operation_string(int operation);
 XRQ5_API char* xrq5_get_function_help(int function);
 XRQ5_API char* xrq5_get_operation_help(int operation);
+///@}
 
 /// Lowest row whose name equals the argument exactly; -1 when none does.
+///@{
 XRQ5_API int xrq5_get_function_index(char* fun);
 XRQ5_API int xrq5_get_operation_index(char* op);
+///@}
 
 /// Stores pt, name and description (not copied: they must outlive their use) in the
 /// free row (help text "undefined") of lowest index; returns it, or -1 when none is free.
+///@{
 XRQ5_API int xrq5_add_user_function(pt2Fun pt, char* name, char* description);
 XRQ5_API int xrq5_add_user_operation(pt2Op pt, char* name, char* description);
+///@}
 
 /// Stores pt, name and description in row indx, built-in rows included; returns indx,
 /// or -1 with nothing changed when indx is outside 0..31.
+///@{
 XRQ5_API int xrq5_change_user_function(pt2Fun pt, int indx, char* name, char* description);
 XRQ5_API int xrq5_change_user_operation(pt2Op pt, int indx, char* name, char* description);
+///@}
 
 /// Frees the result cells and the record; nothing for null.
 XRQ5_API void XRQ5_FREE_USER(xrq5_user_case_trigger* inp);
@@ -117,17 +125,22 @@ struct xrq5_trigger_outcome {
 /// Result: the number of triggers that fired, or -1 (nothing done) for a null list,
 /// blocks or out.
 ///
+/// ~~~{.cpp}
 ///   std::vector<xrq5_serv_block_subhead_2010*> blocks = ...;   // this event's blocks
 ///   std::vector<xrq5_trigger_outcome> out;
 ///   if (xrq5_eval_trigger_list(triggers.get(), &blocks, dict, &out) > 0)
 ///     for (size_t i = 0; i < out.size(); ++i)
 ///       if (out[i].on == 1) printf("%s: %g\n", triggers[i]->channel, out[i].result);
+/// ~~~
 XRQ5_API int xrq5_eval_trigger_list(std::vector<xrq5_user_case_trigger*>* list,
                            std::vector<xrq5_serv_block_subhead_2010*>* blocks, char* env_dict,
                            std::vector<xrq5_trigger_outcome>* out);
 
 // ---- trigger lists in XML -----------------------------------------------------------
+
+/// Elements of a trigger list document, in the order of this enumeration:
 ///
+/// ~~~{.xml}
 /// <?xml version="1.0" encoding="ISO-8859-1" ?>
 /// <XRQ5USERTRIGGERLIST>
 /// <isodate>2026-12-01T10:00:00</isodate>            (after a tab)
@@ -145,6 +158,7 @@ XRQ5_API int xrq5_eval_trigger_list(std::vector<xrq5_user_case_trigger*>* list,
 /// <Group name="injector"/>
 /// </USERTRIGGER>
 /// </XRQ5USERTRIGGERLIST>
+/// ~~~
 ///
 /// Only attributes carry data; nothing is escaped. Readers take the parameters of
 /// Function also under the aliases start, x0, position (0), end, y0 (1), incr,
@@ -152,8 +166,6 @@ XRQ5_API int xrq5_eval_trigger_list(std::vector<xrq5_user_case_trigger*>* list,
 /// up case-sensitively in the registries; take BitMask only written as "0x%X"; and give
 /// each record the time of reading (Creation is not read). A read record starts zeroed
 /// with function MEAN (2) and operation GT (0).
-
-/// Elements of the document, in the order of this enumeration.
 enum {
   USER_TRIG_ROOT = 0,   ///< XRQ5USERTRIGGERLIST
   USER_TRIG_TRIGGER,    ///< USERTRIGGER
@@ -168,22 +180,22 @@ enum {
   USER_TRIG_PREMODE,    ///< PreMode
   USER_TRIG_GROUP,      ///< Group
   USER_TRIG_POSTMODE,   ///< PostMode
-  USER_TRIG_VALID       // no element
+  USER_TRIG_VALID       ///< no element
 };
 
 /// Output modes of the list writer.
 enum {
-  USER_TRIG_DUMP_TO_SCREEN = 0,
-  USER_TRIG_DUMP_TXT_FILE = 1,
-  USER_TRIG_DUMP_XML_FILE = 2,
-  USER_TRIG_DUMP_XML_STRING = 3
+  USER_TRIG_DUMP_TO_SCREEN = 0,  ///< nothing (a given file is created empty)
+  USER_TRIG_DUMP_TXT_FILE = 1,   ///< text lines to the file
+  USER_TRIG_DUMP_XML_FILE = 2,   ///< XML to the file and the descriptor
+  USER_TRIG_DUMP_XML_STRING = 3  ///< XML into the string
 };
 
 /// Result codes of the writers, besides 0 for success.
 enum {
   USER_TRIG_OPEN_FAILED = 1,   ///< the file could not be opened
   USER_TRIG_FAILED = 2,        ///< null argument, or writing the descriptor or file failed
-  USER_TRIG_READ_FAILED = 3    // dump_user_triggers: the text could not be read
+  USER_TRIG_READ_FAILED = 3    ///< dump_user_triggers: the text could not be read
 };
 
 /// Appends the triggers of the NUL-terminated XML text `xml` to `list` (never cleared).
@@ -196,13 +208,6 @@ XRQ5_API bool parse_trigger_list_read(char* xml, std::vector<xrq5_user_case_trig
 /// The same for the file `file`.
 XRQ5_API bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_trigger*>* list);
 
-/// Every writer that writes a file by name writes it beside the target and puts it in
-/// place only once it is complete: when writing fails (a full disk), the old file stays
-/// as it was. Texts go into the XML escaped (& < > and, in attributes, ") and encoded
-/// for the ISO-8859-1 declaration: the UTF-8 that the readers hand out becomes one byte
-/// per character up to U+00FF, a character reference beyond; floats are written "%f"
-/// unless that would not read back as the same float (then with the digits it needs).
-///
 /// Writes `list` to the targets given: a file created or replaced under file_name (null or empty:
 /// none; "... has been created" and "... has been closed" on standard output), the
 /// descriptor fd (-1: none), the string *xml_str (replaced). With no target at all the
@@ -210,6 +215,14 @@ XRQ5_API bool parse_trigger_list_readf(char* file, std::vector<xrq5_user_case_tr
 /// to the file, mode 2 the XML document to the file and the descriptor, mode 3 the XML
 /// document into *xml_str. Result: 0, USER_TRIG_OPEN_FAILED, or USER_TRIG_FAILED for a
 /// null list and when writing the descriptor or the file failed (with a message).
+///
+/// Every writer that writes a file by name writes it beside the target and puts it in
+/// place only once it is complete: when writing fails (a full disk), the old file stays
+/// as it was. Texts go into the XML escaped (& < > and, in attributes, the double
+/// quote) and encoded for the ISO-8859-1 declaration: the UTF-8 that the readers hand
+/// out becomes one byte per character up to U+00FF, a character reference beyond;
+/// floats are written "%f" unless that would not read back as the same float (then
+/// with the digits it needs).
 XRQ5_API int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* file_name, int mode,
                            int fd, std::string* xml_str);
 
@@ -226,15 +239,19 @@ XRQ5_API int get_user_trigger_empty_header(std::string* xml_str);
 /// cleared, assigned over or destroyed. Movable, not copyable. get() hands the vector to
 /// the calls above; records appended to it belong to the list.
 ///
+/// ~~~{.cpp}
 ///   xrq5_trigger_list triggers;
 ///   if (triggers.readf(path)) return 1;          // records read so far freed on return
+/// ~~~
 class xrq5_trigger_list {
  public:
   xrq5_trigger_list() = default;
   ~xrq5_trigger_list() { clear(); }
   xrq5_trigger_list(const xrq5_trigger_list&) = delete;
   xrq5_trigger_list& operator=(const xrq5_trigger_list&) = delete;
+  /// Takes over the records of `o`, which is left empty.
   xrq5_trigger_list(xrq5_trigger_list&& o) noexcept : list_(std::move(o.list_)) { o.list_.clear(); }
+  /// Frees the own records and takes over those of `o`, which is left empty.
   xrq5_trigger_list& operator=(xrq5_trigger_list&& o) noexcept {
     if (this != &o) {
       clear();
@@ -244,9 +261,12 @@ class xrq5_trigger_list {
   }
 
   /// As parse_trigger_list_read / parse_trigger_list_readf, appending to this list.
+  ///@{
   bool read(char* xml) { return parse_trigger_list_read(xml, &list_); }
   bool readf(char* file) { return parse_trigger_list_readf(file, &list_); }
+  ///@}
 
+  /// Frees every record and empties the list.
   void clear() {
     for (xrq5_user_case_trigger* t : list_) XRQ5_FREE_USER(t);
     list_.clear();
@@ -258,12 +278,17 @@ class xrq5_trigger_list {
     return r;
   }
 
+  /// The vector of records, for the calls that take one; the list still owns them.
   std::vector<xrq5_user_case_trigger*>* get() { return &list_; }
-  size_t size() const { return list_.size(); }
-  bool empty() const { return list_.empty(); }
+  size_t size() const { return list_.size(); }  ///< number of records
+  bool empty() const { return list_.empty(); }  ///< true when there are no records
+  /// Record i (unchecked: i must be below size()); still owned by the list.
   xrq5_user_case_trigger* operator[](size_t i) const { return list_[i]; }
+  /// The records in order, for range-for loops.
+  ///@{
   std::vector<xrq5_user_case_trigger*>::const_iterator begin() const { return list_.begin(); }
   std::vector<xrq5_user_case_trigger*>::const_iterator end() const { return list_.end(); }
+  ///@}
 
  private:
   std::vector<xrq5_user_case_trigger*> list_;

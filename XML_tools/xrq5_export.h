@@ -7,6 +7,7 @@
 #ifndef XRQ5_EXPORT_H
 #define XRQ5_EXPORT_H
 
+/// Marks a call or class as part of a library's dynamic interface.
 #define XRQ5_API __attribute__((visibility("default")))
 /// A private member of an exported class that callers cannot reach anyway.
 #define XRQ5_LOCAL __attribute__((visibility("hidden")))

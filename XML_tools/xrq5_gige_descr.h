@@ -28,7 +28,7 @@ enum feature_tags {
   FEATURE_TYPE_COMMAND = 6,   ///< "Command"
   FEATURE_TYPE_REGISTER = 7,  ///< "IntReg"
   FEATURE_TYPE_LONG = 8,      ///< "Int64"
-  FEATURE_TYPE_MAX = 9
+  FEATURE_TYPE_MAX = 9        ///< number of feature types
 };
 
 /// Elements that fill the last feature, MoreTags[...].
@@ -37,26 +37,29 @@ enum more_tags {
   MORE_TAGS_PVRENAME = 1,     ///< "PvRename"
   MORE_TAGS_TOOLTIP = 2,      ///< "ToolTip"
   MORE_TAGS_DESCRIPTION = 3,  ///< "Description"
-  MORE_TAGS_MAX = 4
+  MORE_TAGS_MAX = 4           ///< number of such elements
 };
 
 /// Attributes read, Attributes[...].
 enum attribute_names {
   ATTRIBUTE_NAME = 0,  ///< "Name"
-  ATTRIBUTE_MAX = 1
+  ATTRIBUTE_MAX = 1    ///< number of attributes read
 };
 
+/// Element names of the feature types, by feature_tags.
 XRQ5_API extern const char* const FeatureTags[FEATURE_TYPE_MAX];
+/// Names of the elements that fill a feature, by more_tags.
 XRQ5_API extern const char* const MoreTags[MORE_TAGS_MAX];
+/// Names of the attributes read, by attribute_names.
 XRQ5_API extern const char* const Attributes[ATTRIBUTE_MAX];
 
 /// One feature; texts are empty when the file gave none.
 struct XRQ5GigEFeature {
   int type;  ///< feature_tags
-  std::string name;
-  std::string extension;
-  std::string tooltip;
-  std::string description;
+  std::string name;         ///< from a Name attribute (see above)
+  std::string extension;    ///< from Extension or PvRename
+  std::string tooltip;      ///< from ToolTip
+  std::string description;  ///< from Description
 };
 
 /// Reads the feature file `file_name` into `out` (new/delete records). `out` is emptied

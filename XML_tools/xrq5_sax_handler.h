@@ -41,6 +41,8 @@ class xrq5_parser_memory;
 template <class Attr>
 struct xrq5_sax_state;
 
+/// The Xerces SAX handler of a pull parser, over its attribute record `Attr` (attr or
+/// attrf): keeps the current element's tag, text and attributes, and the counts.
 template <class Attr>
 class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
  public:
@@ -49,13 +51,25 @@ class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
   xrq5_sax_handler(const xrq5_sax_handler&) = delete;
   xrq5_sax_handler& operator=(const xrq5_sax_handler&) = delete;
 
+  /// Character data of the current step: joined into the text of the held tag, and
+  /// counted.
   void characters(const XMLCh* const chars, const XMLSize_t length) override;
+  /// An end tag: sets the end flag (at the next step when it arrives while a step
+  /// reads ahead).
   void endElement(const XMLCh* const name) override;
+  /// Whitespace that the document's grammar marks ignorable: only counted.
   void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length) override;
+  /// Start of a document: zeroes the counts and the error count, forgets tag and text.
   void resetDocument() override;
+  /// A start tag: becomes the held tag with its attributes (at the next step when it
+  /// arrives while a step reads ahead).
   void startElement(const XMLCh* const name, xercesc::AttributeList& attributes) override;
+  /// An error in the document: printed to standard error with the system id, line and
+  /// column, and counted.
   void error(const xercesc::SAXParseException& exc) override;
+  /// A fatal error: printed and counted as error() does; it does not throw.
   void fatalError(const xercesc::SAXParseException& exc) override;
+  /// A warning: printed and counted as error() does.
   void warning(const xercesc::SAXParseException& exc) override;
 
   /// One step of a pull parser over `parser`: clears *tag and *value (null pointers are
@@ -76,21 +90,32 @@ class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
   /// handler, which outlives the parser, and frees what the parser leaves behind.
   xrq5_parser_memory* parser_memory();
 
+  /// Warnings, errors and fatal errors since the document was reset.
   int getErrorCount() const { return error_count; }
+  /// Start tags seen since the document was reset.
   unsigned int getElementCount() const { return fElementCount; }
+  /// Attributes seen since the document was reset.
   unsigned int getAttrCount() const { return fAttrCount; }
+  /// Characters delivered as character data.
   unsigned int getCharacterCount() const { return fCharacterCount; }
+  /// Characters delivered as ignorable whitespace.
   unsigned int getSpaceCount() const { return fSpaceCount; }
+  /// The current element's tag, or null when none is held.
   char* getTag() const { return tag; }
+  /// The current element's text, or null when none is held.
   char* getValue() const { return value; }
+  /// Tag and text at once, as getTag() and getValue(); neither pointer may be null.
   void getTagValue(const char** t, const char** v) const {
     *t = tag;
     *v = value;
   }
   /// Value of the first attribute of the current element named exactly `name`, or null.
   const char* getAttr(const char* name) const;
+  /// Forgets the held tag (sets it null); its storage stays with the handler.
   void resetTag() { tag = nullptr; }
+  /// Forgets the held text (sets it null); its storage stays with the handler.
   void resetValue() { value = nullptr; }
+  /// Forgets the held tag and text.
   void resetTagValue() {
     resetTag();
     resetValue();

@@ -47,22 +47,23 @@ enum XRQ5_EVTYPE {
   XRQ5_EV_29 = 29,
   XRQ5_EV_30 = 30,
   XRQ5_EV_31 = 31,
-  XRQ5_EV_EVMAX = 32  // number of event types, not a type
+  XRQ5_EV_EVMAX = 32  ///< number of event types, not a type
 };
 
 /// Structure of an event type, as get_event_struct_type() reports it.
 enum XRQ5_EV_STRUCT_TYPE {
-  XRQ5_EV_STRUCT_UNKNOWN = 0,
-  XRQ5_EV_STRUCT_LOCAL = 1,
-  XRQ5_EV_STRUCT_GLOBAL = 2,
-  XRQ5_EV_STRUCT_ML = 3,
-  XRQ5_EV_STRUCT_UNDEF = 4
+  XRQ5_EV_STRUCT_UNKNOWN = 0,  ///< not an event type
+  XRQ5_EV_STRUCT_LOCAL = 1,    ///< channels named by DAQ name
+  XRQ5_EV_STRUCT_GLOBAL = 2,   ///< channels named by property
+  XRQ5_EV_STRUCT_ML = 3,       ///< LLRF_ML, TOROID_ML: channels named by DAQ name
+  XRQ5_EV_STRUCT_UNDEF = 4     ///< reserved event types
 };
 
 /// Sub-block type: the dtype of a server block and of a channel description.
-/// The numbers are not contiguous; 0, 29, 30, 32 and 54..59 are unassigned.
+/// The numbers are not contiguous; 0, 29, 30, 32 and 54..59 are unassigned. Numbers
+/// up to 31 are the classic layouts, 33 and up the 2010 layouts.
 enum XRQ5_SUBBLOCK_TYPE {
-  /// classic layouts
+  // classic layouts
   XRQ5_UPD_BLOCK = 1,
   XRQ5_ENV_DICT_BLOCK = 2,
   XRQ5_ENV_BLOCK = 3,
@@ -92,7 +93,7 @@ enum XRQ5_SUBBLOCK_TYPE {
   XRQ5_BLOCK_IMAGE_EXT = 27,
   XRQ5_BLOCK_GENERIC_SPECT = 28,
   XRQ5_UPD_BLOCK_DONT_USE_31 = 31,
-  /// 2010 layouts
+  // 2010 layouts
   XRQ5_UPD_BLOCK_2010 = 33,
   XRQ5_ENV_DICT_BLOCK_2010 = 34,
   XRQ5_ENV_BLOCK_2010 = 35,
@@ -122,15 +123,16 @@ enum XRQ5_SUBBLOCK_TYPE {
 
 /// Layout of a block's data, as get_data_structure_type() reports it.
 enum xrq_daq_struct_type {
-  XRQ5_DATA_EQDATA = 0,
+  XRQ5_DATA_EQDATA = 0,      ///< opaque equipment data
   XRQ5_DATA_NAMVAL = 16,     ///< a plain array of floats
-  XRQ5_DATA_IMAGE = 22,
+  XRQ5_DATA_IMAGE = 22,      ///< an image frame header and its pixels
   XRQ5_DATA_IMAGE_EXT = 22,  ///< same value: one image case
   XRQ5_DATA_SLOW = 103,      ///< slow / environment channel data
-  XRQ5_DATA_SPECTRUM = 1013,
-  XRQ5_DATA_GSPECTRUM = 1015  // grouped spectrum; (t & ~2) == XRQ5_DATA_SPECTRUM for both
+  XRQ5_DATA_SPECTRUM = 1013,  ///< spectra, one per sub-channel
+  XRQ5_DATA_GSPECTRUM = 1015  ///< grouped spectrum; (t & ~2) == XRQ5_DATA_SPECTRUM for both
 };
 
+/// A time in seconds and microseconds (event times, channel value times).
 struct time_stamp {
   uint32_t timeup;   ///< seconds
   uint32_t timelow;  ///< microseconds
@@ -146,31 +148,33 @@ struct xrq5_serv_block_subhead_2010 {
 
 /// One environment channel value; env_ch_idx indexes the environment dictionary.
 struct xrq5_env_data_block_2010 {
-  int32_t env_ch_idx;
-  int32_t env_ch_status;
-  time_stamp env_ch_time;
-  float env_ch_data;
+  int32_t env_ch_idx;      ///< index of the channel in the environment dictionary
+  int32_t env_ch_status;   ///< status of the value
+  time_stamp env_ch_time;  ///< time of the value
+  float env_ch_data;       ///< the value
 };
 
 /// One updated slow value, by name.
 struct xrq5_upd_data_block_2010 {
-  char upd_prop[256];
-  int32_t upd_ch_status;
-  time_stamp upd_ch_time;
-  float upd_ch_data;
+  char upd_prop[256];      ///< property (channel) name
+  int32_t upd_ch_status;   ///< status of the value
+  time_stamp upd_ch_time;  ///< time of the value
+  float upd_ch_data;       ///< the value
 };
 
-/// Environment dictionary entries: property and absolute / relative change thresholds.
+/// Environment dictionary entry, classic layout: property and absolute / relative
+/// change thresholds.
 struct xrq5_env_dictionary_block {
-  char env_prop[80];
-  float env_ch_abs_delta;
-  float env_ch_rel_delta;
+  char env_prop[80];       ///< property (channel) name
+  float env_ch_abs_delta;  ///< absolute change threshold
+  float env_ch_rel_delta;  ///< relative change threshold
 };
 
+/// Environment dictionary entry, 2010 layout: as the classic one with a longer name.
 struct xrq5_env_dictionary_block_2010 {
-  char env_prop[256];
-  float env_ch_abs_delta;
-  float env_ch_rel_delta;
+  char env_prop[256];      ///< property (channel) name
+  float env_ch_abs_delta;  ///< absolute change threshold
+  float env_ch_rel_delta;  ///< relative change threshold
 };
 
 /// Parameters of a spectrum.
@@ -182,41 +186,42 @@ struct xrq5_spect_header_2010 {
   float group_inc;  ///< step between groups
 };
 
+/// Statistics of a spectrum, up to 32 values.
 struct xrq5_spect_statistics_2010 {
   uint32_t mask;  ///< bit n set when val[n] holds a value
-  float val[32];
+  float val[32];  ///< the statistic values
 };
 
 /// Header of an extended image frame; `length` bytes of pixels follow it.
 struct xrq5_image_ext_frame_head {
-  int32_t width;
-  int32_t height;
-  int32_t aoi_width;
-  int32_t aoi_height;
-  int32_t x_start;
-  int32_t y_start;
-  int32_t bpp;     ///< bytes per pixel
-  int32_t ebitpp;  ///< effective bits per pixel
-  int32_t hbin;
-  int32_t vbin;
-  int32_t source_format;
-  int32_t image_format;
-  uint32_t frame;
-  uint32_t event;
-  float scale_x;
-  float scale_y;
-  float image_rotation;
-  float fspare2;
-  float fspare3;
-  float fspare4;
-  int32_t image_flags;
-  int32_t ispare2;
-  int32_t ispare3;
-  int32_t ispare4;
-  int32_t length;  ///< byte length of the pixel data
+  int32_t width;          ///< full image width in pixels
+  int32_t height;         ///< full image height in pixels
+  int32_t aoi_width;      ///< width of the area of interest (below 1: the full width)
+  int32_t aoi_height;     ///< height of the area of interest (below 1: the full height)
+  int32_t x_start;        ///< first column of the area of interest
+  int32_t y_start;        ///< first row of the area of interest
+  int32_t bpp;            ///< bytes per pixel
+  int32_t ebitpp;         ///< effective bits per pixel
+  int32_t hbin;           ///< horizontal binning
+  int32_t vbin;           ///< vertical binning
+  int32_t source_format;  ///< pixel format of the camera
+  int32_t image_format;   ///< pixel format of the stored image
+  uint32_t frame;         ///< frame number
+  uint32_t event;         ///< event number
+  float scale_x;          ///< horizontal scale
+  float scale_y;          ///< vertical scale
+  float image_rotation;   ///< rotation of the image
+  float fspare2;          ///< spare; a description writes it as the spectrum start
+  float fspare3;          ///< spare; a description writes it as the spectrum step
+  float fspare4;          ///< spare; a description writes it as the group step
+  int32_t image_flags;    ///< image flags
+  int32_t ispare2;        ///< spare; a description writes it as the group count
+  int32_t ispare3;        ///< spare; a description writes it as samples per group
+  int32_t ispare4;        ///< spare; a description writes it as the unsigned flag
+  int32_t length;         ///< byte length of the pixel data
 };
 
-/// The binary layout is fixed: keep it so on every compiler.
+// The binary layout is fixed: keep it so on every compiler.
 static_assert(sizeof(time_stamp) == 8, "time_stamp layout");
 static_assert(sizeof(xrq5_serv_block_subhead_2010) == 268, "sub-header layout");
 static_assert(offsetof(xrq5_serv_block_subhead_2010, chname) == 0, "sub-header chname");

@@ -10,6 +10,7 @@
 /// A channel's data in an event is one xrq5_serv_block_subhead_2010 followed at once by
 /// `ldata` bytes. Those bytes depend on get_data_structure_type(dtype):
 ///
+/// ~~~
 ///   XRQ5_DATA_NAMVAL      float[ldata / 4]; sub-channel k is float k.
 ///   XRQ5_DATA_SPECTRUM,   the sub-channels one after another, each an
 ///   XRQ5_DATA_GSPECTRUM   xrq5_spect_header_2010 followed by ndata * groups floats
@@ -19,8 +20,9 @@
 ///                           xrq5_upd_data_block_2010[ldata / 272], found by upd_prop;
 ///                         environment blocks (types 3, 35):
 ///                           xrq5_env_data_block_2010[ldata / 20], found by env_ch_idx.
-///   XRQ5_DATA_IMAGE       an xrq5_image_ext_frame_head, then `length` bytes of pixels.
+///   XRQ5_DATA_IMAGE       an xrq5_image_ext_frame_head, then length bytes of pixels.
 ///   XRQ5_DATA_EQDATA      opaque: no accessor returns data from it.
+/// ~~~
 ///
 /// Bytes after the last whole record are ignored. Every accessor checks what it reads
 /// against `ldata` and against the counts the block itself declares, and answers "no
@@ -40,7 +42,10 @@
 ///
 /// Tables: event_name_itoa / block_name_itoa give the enumerator names without their
 /// prefix ("NORMAL", "BLOCK_BPM_2010"); unassigned sub-block numbers give "UNUSED_<n>",
-/// anything out of range "UNKNOWN". get_event_struct_type:
+/// anything out of range "UNKNOWN".
+///
+/// ~~~
+/// get_event_struct_type:
 ///   GLOBAL  HB, NORMAL, BOR, EOR, ENV, UPD (0..5)   channels named by property
 ///   LOCAL   IMAGE .. PG2, GMD .. BEAM_ENERGY, BEAM_ENERGY_BYPASS, SPECTR_1..5
 ///           (6..19, 21..26)                           channels named by DAQ name
@@ -55,6 +60,7 @@
 ///   GSPECTRUM WSS_RAW, WSS_COR
 ///   IMAGE     IMAGE, IMG_ROI1..3, IMAGE_EXT
 ///   EQDATA    everything else (the dictionaries, EQDATA, unassigned numbers)
+/// ~~~
 #ifndef XRQ5_EVENT_UTIL_H
 #define XRQ5_EVENT_UTIL_H
 
@@ -63,53 +69,58 @@
 #include "event.h"
 
 // ---- Channel description records (owned by the lists that hold them) -------------
-/// Character fields hold NUL-terminated text; longer text is cut to fit.
+// Character fields hold NUL-terminated text; longer text is cut to fit.
 
+/// Description of one bit of a channel's value.
 struct bit_descr {
-  int bit;
-  char bit_name[64];
-  char bit_desc[80];
+  int bit;            ///< bit number
+  char bit_name[64];  ///< name
+  char bit_desc[80];  ///< description
 };
 
+/// Description of one statistic of a dimension.
 struct stat_descr {
-  int stat;
-  char stat_name[64];
-  char stat_desc[80];
-  char units[16];
+  int stat;            ///< statistic id
+  char stat_name[64];  ///< name
+  char stat_desc[80];  ///< description
+  char units[16];      ///< units
 };
 
+/// Description of one dimension of a channel, with its statistics.
 struct dim_descr {
-  int dim;
-  char dim_name[64];
-  char dim_desc[80];
-  char units[16];
+  int dim;            ///< dimension id
+  char dim_name[64];  ///< name
+  char dim_desc[80];  ///< description
+  char units[16];     ///< units
   int nstats;                      ///< kept equal to stats.size()
   std::vector<stat_descr*> stats;  ///< owned
 };
 
+/// One channel description. Character fields hold NUL-terminated text; longer text is
+/// cut to fit. A new record from a reader is all zero except db_key -1 and max_size 1.
 struct chan_descr_2010 {
   int stream;         ///< mask of DAQ streams
   unsigned int ev_type;  ///< event type number, or a mask of types when read with shift
   int count;          ///< number of sub-channels
   unsigned int dtype;    ///< sub-block type number, or a mask when read with shift
   int db_key;         ///< -1 when none
-  char prop_name[256];
-  char daq_name[256];
-  char prop_desc[256];
-  char units[16];
+  char prop_name[256];  ///< control-system property (address); the key of a list
+  char daq_name[256];   ///< name of the channel in the DAQ
+  char prop_desc[256];  ///< description
+  char units[16];       ///< units
   int max_size;       ///< number of values; 1 for a scalar
   int nbits;          ///< kept equal to bits.size()
   std::vector<bit_descr*> bits;  ///< owned
   int ndims;          ///< kept equal to dims.size()
   std::vector<dim_descr*> dims;  ///< owned
-  char sb_name[256];
-  int set_point;
-  char subsystem[64];
+  char sb_name[256];   ///< server block that carries the channel
+  int set_point;       ///< non-zero for a set point
+  char subsystem[64];  ///< subsystem name
 };
 
 /// Parameters of one dimensioned channel, handed to the description writer.
 struct dim_params {
-  char* name;
+  char* name;                          ///< channel name, matched against the DAQ name
   int num;                             ///< entries behind params
   xrq5_spect_header_2010* params;      ///< or null
   xrq5_image_ext_frame_head* iparams;  ///< or null
@@ -119,16 +130,16 @@ struct dim_params {
 /// the total length (these 8 bytes plus the text), then length - 8 bytes of XML text
 /// that need not be NUL-terminated.
 struct xrq5_xml_chan_descr_header {
-  unsigned int pattern;
-  int length;
-  char xml[1];
+  unsigned int pattern;  ///< 0xCDECDEF2 or 0xCDECDEF3
+  int length;            ///< total length in bytes, header included
+  char xml[1];           ///< first byte of the XML text
 };
 
 static_assert(sizeof(unsigned int) == 4 && sizeof(int) == 4, "32-bit int required");
 
 // ---- Event-utility calls -----------------------------------------------------------
 
-struct xrq5_user_case_trigger;  ///< only its leading `channel` field (char[256]) is read
+struct xrq5_user_case_trigger;  // only its leading `channel` field (char[256]) is read
 
 extern "C" {
 
