@@ -15,6 +15,7 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "round_trip.h"
+#include "stdout_guard.h"
 #include "user_case_trigger.h"
 #include "xrq5_gige_descr.h"
 
@@ -87,30 +88,6 @@ struct temp_file {
   }
   char path[32] = "/tmp/xrq5xml-XXXXXX";
   bool ok;
-};
-
-// Standard output of the library goes elsewhere meanwhile: to standard error while a
-// file named by -o is written (its progress and failure lines are not the output of
-// the command), to /dev/null while a listing for standard output is prepared in a
-// temporary file (lines about that file mean nothing to the reader).
-struct library_stdout {
-  explicit library_stdout(bool to_null) {
-    fflush(stdout);
-    saved = dup(STDOUT_FILENO);
-    const int to = to_null ? open("/dev/null", O_WRONLY) : dup(STDERR_FILENO);
-    if (to >= 0) {
-      dup2(to, STDOUT_FILENO);
-      close(to);
-    }
-  }
-  ~library_stdout() {
-    fflush(stdout);
-    if (saved >= 0) {
-      dup2(saved, STDOUT_FILENO);
-      close(saved);
-    }
-  }
-  int saved;
 };
 
 // Tells what writing `file` as `to` loses, one line per kind of field; true when the

@@ -37,6 +37,10 @@ void set_lossy(bool lossy);
 // The kind whose root element is `root`, or null.
 const doc_kind* find_kind(const std::string& root);
 
+// The kind of `file` from its root element, or null with the exit status in *status
+// and a message ("xrq5xml COMMAND: ...") printed.
+const doc_kind* kind_of(const char* command, char* file, int* status);
+
 // One line per kind for the help text.
 std::string kinds_help();
 
