@@ -255,7 +255,6 @@ int xrq5_evb_read_file_at(const char* path, std::vector<xrq5_evb_event>* events,
       return bad(at_byte + sizeof eh);
     }
     left -= eh.length;
-    at_byte += sizeof eh + eh.length;
     // Every block must be whole inside its event.
     size_t off = 0;
     while (off < ev.blocks.size() &&
@@ -265,6 +264,7 @@ int xrq5_evb_read_file_at(const char* path, std::vector<xrq5_evb_event>* events,
       set_error(error, at + ": block at byte " + std::to_string(off) + " overruns the event");
       return bad(at_byte + sizeof eh + off);
     }
+    at_byte += sizeof eh + eh.length;
     events->push_back(std::move(ev));
   }
   return XRQ5_EVB_OK;

@@ -87,6 +87,36 @@ void describe(chan_selector& sel, int num, const std::string& shown, int event, 
   printf("%s\n", line.c_str());
 }
 
+int select_json(chan_selector& sel, const select_options& opt, size_t nfiles, int good,
+                bool failed, nlohmann::json* out) {
+  const int event = opt.event;
+  const bool shift = opt.shift;
+  const std::vector<std::string>& channels = opt.channels;
+  int status = failed ? EXIT_PROBLEMS : EXIT_CLEAN;
+  nlohmann::json& j = *out;
+  j = {{"files", nfiles}, {"read_cleanly", good}, {"failed", failed}, {"held", sel.size()}};
+  if (event >= 0) j["event"] = {{"type", event}, {"name", event_name_itoa(event)}};
+  nlohmann::json list = nlohmann::json::array();
+  if (channels.empty())
+    for (int i = 0; i < sel.size(); ++i)
+      list.push_back(describe_json(sel, i, sel.get_channel(i), event, shift));
+  for (const std::string& ch : channels) {
+    int found = -1;
+    for (int i = 0; i < sel.size() && found < 0; ++i)
+      if (ch == sel.get_channel(i) || ch == sel.get_prop(i)) found = i;
+    if (found >= 0) {
+      list.push_back(describe_json(sel, found, ch, event, shift));
+      continue;
+    }
+    nlohmann::json missing = {{"channel", ch}, {"held", false}};
+    if (event >= 0) missing["wanted"] = sel.find_channel(event, const_cast<char*>(ch.c_str()));
+    list.push_back(missing);
+    status = EXIT_PROBLEMS;
+  }
+  j["channels"] = list;
+  return status;
+}
+
 }  // namespace
 
 int select_command(const select_options& opt) {
@@ -124,27 +154,12 @@ int select_command(const select_options& opt) {
   }
   int status = failed ? EXIT_PROBLEMS : EXIT_CLEAN;
   if (opt.json) {
-    nlohmann::json j = {{"files", files.size()}, {"read_cleanly", good}, {"failed", failed},
-                        {"held", sel.size()}};
-    if (event >= 0) j["event"] = {{"type", event}, {"name", event_name_itoa(event)}};
-    nlohmann::json list = nlohmann::json::array();
-    if (channels.empty())
-      for (int i = 0; i < sel.size(); ++i)
-        list.push_back(describe_json(sel, i, sel.get_channel(i), event, shift));
-    for (const std::string& ch : channels) {
-      int found = -1;
-      for (int i = 0; i < sel.size() && found < 0; ++i)
-        if (ch == sel.get_channel(i) || ch == sel.get_prop(i)) found = i;
-      if (found >= 0) {
-        list.push_back(describe_json(sel, found, ch, event, shift));
-        continue;
-      }
-      nlohmann::json missing = {{"channel", ch}, {"held", false}};
-      if (event >= 0) missing["wanted"] = sel.find_channel(event, const_cast<char*>(ch.c_str()));
-      list.push_back(missing);
-      status = EXIT_PROBLEMS;
+    nlohmann::json j;
+    {
+      // The selector's own lines (a channel it does not find) are not the document.
+      library_stdout to_stderr(false);
+      status = select_json(sel, opt, files.size(), good, failed, &j);
     }
-    j["channels"] = list;
     printf("%s\n", json_text(j, 2).c_str());
     return status;
   }
