@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -500,6 +501,30 @@ TEST(xrq5xml_cli, library_lines_stay_out_of_json) {
     EXPECT_NE(r.status, 0);
     parse_or_fail(r.out);
   }
+}
+
+// A SUM trigger makes its function print a value line on standard output; eval keeps
+// it out of what it writes.
+TEST(xrq5xml_cli, eval_keeps_function_lines_out_of_its_output) {
+  temp_dir d;
+  const std::string sum = d.write(
+      "sum.xml", "<XRQ5USERTRIGGERLIST><USERTRIGGER><Chan name=\"LINAC/TOROID/INJ.1/CHARGE.TD\"/>"
+                 "<Function name=\"SUM\" start=\"0\" end=\"-1\"/><Operation name=\"GT\"/>"
+                 "<UpperLimit value=\"0\"/></USERTRIGGER></XRQ5USERTRIGGERLIST>");
+  const result json_run = tool("eval --json " + sum + " events.xrq5ev");
+  EXPECT_EQ(json_run.status, 0) << json_run.err;
+  EXPECT_NE(json_run.err.find("HERE DATA"), std::string::npos) << "the line goes to standard error";
+  const std::vector<json> lines = ndjson(json_run.out);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[6]["summary"]["evaluations"], 6);
+  const result csv = tool("eval --csv " + sum + " events.xrq5ev");
+  std::istringstream in(csv.out);
+  int rows = 0;
+  for (std::string line; std::getline(in, line); ++rows)
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 6) << line;
+  EXPECT_EQ(rows, 7);
+  const result text = tool("eval " + sum + " events.xrq5ev");
+  EXPECT_EQ(text.out.find("HERE DATA"), std::string::npos);
 }
 
 // Every row of the exit-status table for the new commands and conventions.

@@ -15,6 +15,7 @@
 #include "kinds.h"
 #include "parse_env_index_dictionary.h"
 #include "records.h"
+#include "stdout_guard.h"
 #include "user_case_trigger.h"
 
 namespace {
@@ -161,8 +162,12 @@ int eval_command(const eval_options& opt) {
 
     // Every event is evaluated, so that the functions that look back (DIFF) give in a
     // range what they give in the whole run; only the range is reported.
-    fflush(stdout);
-    xrq5_eval_trigger_list(&triggers, &blocks, dict, &outcomes);
+    {
+      // What the functions print (a value line, an unknown structure type) is not the
+      // listing, the JSON or the CSV.
+      library_stdout to_stderr(false);
+      xrq5_eval_trigger_list(&triggers, &blocks, dict, &outcomes);
+    }
     if (static_cast<long>(e) < opt.from || (opt.to >= 0 && static_cast<long>(e) > opt.to))
       continue;
     ++reported;
