@@ -226,6 +226,14 @@ TEST(xrq5xml_cli, quiet_prints_nothing_on_success) {
   const result failed = tool("check -q ev_list.xml " + broken);
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.out, broken + ": FAILED (event list, result 1)\n");
+  // convert -q with --lossy: the loss was accepted, nothing is listed; without --lossy
+  // the refusal is still explained.
+  const result lossy = tool("convert -q xcd_tag.xml --to var --lossy -o " + d.path() + "/v.xml");
+  EXPECT_EQ(lossy.status, 0);
+  EXPECT_EQ(lossy.out + lossy.err, "");
+  const result refused = tool("convert -q xcd_tag.xml --to var -o " + d.path() + "/w.xml");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("as var loses data type in 3 records"), std::string::npos);
   const result differ = tool("diff -q xcd_tag.xml " + stored + "/xcd_tag_changed.xml");
   EXPECT_EQ(differ.status, 1);
   EXPECT_EQ(differ.out, "");
@@ -556,6 +564,14 @@ TEST(xrq5xml_cli, man_page_and_completion) {
   EXPECT_NE(page.find(".TH XRQ5XML \"1\""), std::string::npos);
   for (const char* c : commands) EXPECT_NE(page.find(std::string(".SS ") + c + "\n"), std::string::npos) << c;
   EXPECT_NE(page.find("usage: xrq5xml eval TRIGGERS EVENTS"), std::string::npos);
+
+  temp_dir prefix;
+  const std::string install = std::string(XRQ5_CMAKE) + " --install " + XRQ5_BUILD_DIR +
+                              " --prefix " + prefix.path() + " --component tools >/dev/null";
+  ASSERT_EQ(std::system(install.c_str()), 0);
+  EXPECT_EQ(xrq5_test::read_file(prefix.path() + "/share/man/man1/xrq5xml.1"), page);
+  EXPECT_TRUE(std::filesystem::exists(prefix.path() + "/share/bash-completion/completions/xrq5xml"));
+  EXPECT_TRUE(std::filesystem::exists(prefix.path() + "/bin/xrq5xml"));
 
   // The completion function, called as bash calls it.
   const std::string script = std::string(XRQ5_SOURCE_DIR) + "/tools/xrq5xml.bash-completion";

@@ -41,6 +41,7 @@ int read_chan_descr(char* file, bool print) {
 }
 
 bool lossy = false;
+bool quiet = false;
 
 // Writes `text` to standard output; false, with a message, when that fails (a full
 // device, a closed descriptor).
@@ -93,7 +94,9 @@ struct temp_file {
 // Tells what writing `file` as `to` loses, one line per kind of field; true when the
 // conversion goes on (nothing is lost, or --lossy).
 bool accept(const losses& l, const char* file, const std::string& to) {
-  for (const auto& line : l.lines())
+  // Quiet and --lossy: the loss was accepted beforehand.
+  if (!(lossy && quiet))
+    for (const auto& line : l.lines())
     fprintf(stderr, "xrq5xml convert: '%s' as %s loses %s in %d record%s\n", file, to.c_str(),
             line.first.c_str(), line.second, line.second == 1 ? "" : "s");
   if (l.empty() || lossy) return true;
@@ -315,6 +318,7 @@ const doc_kind kinds[] = {
 
 void set_classic_layout(bool c) { classic = c; }
 void set_lossy(bool l) { lossy = l; }
+void set_quiet_convert(bool q) { quiet = q; }
 bool classic_layout() { return classic; }
 
 const doc_kind* find_kind(const std::string& root) {

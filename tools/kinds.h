@@ -34,6 +34,9 @@ bool classic_layout();
 // one line per kind of field lost) (--lossy).
 void set_lossy(bool lossy);
 
+// With --lossy, convert does not list what the form loses (-q).
+void set_quiet_convert(bool quiet);
+
 // The kind whose root element is `root`, or null.
 const doc_kind* find_kind(const std::string& root);
 

@@ -474,6 +474,7 @@ int run_command(const std::string& command, std::vector<std::string> args) {
   }
   set_classic_layout(p.classic);
   set_lossy(p.lossy);
+  set_quiet_convert(p.common.quiet);
   const common_options& o = p.common;
   if (command == "registry") {
     quiet_stdout q(o.quiet);
