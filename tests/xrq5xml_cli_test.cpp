@@ -549,12 +549,16 @@ TEST(xrq5xml_cli, exit_status_rows_of_the_new_commands) {
       {"events " + junk, 1},         {"diff ev_list.xml " + stored + "/../../../examples/ev_list.xml", 0},
       {"frobnicate", 2},             {"events --bogus events.xrq5ev", 2},
       {"diff " + unknown + " ev_list.xml", 3}, {"check --json " + unknown, 3},
+      {"select xcd_tag.xml BPM.ARC1.1", 3},   {"select xcd_tag.xml -c BPM.ARC1.1", 0},
       {"show --json " + d.path() + "/missing.xml", 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     EXPECT_EQ(tool(c.args).status, c.status);
   }
+  // A channel taken for a file: the message says how channels are given.
+  EXPECT_NE(tool("select xcd_tag.xml BPM.ARC1.1").err.find("a channel goes after --event N, or with -c"),
+            std::string::npos);
 }
 
 TEST(xrq5xml_cli, man_page_and_completion) {

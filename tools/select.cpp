@@ -126,7 +126,11 @@ int select_command(const select_options& opt) {
   for (const std::string& f : opt.files) files.push_back(const_cast<char*>(f.c_str()));
   const std::vector<std::string>& channels = opt.channels;
   for (char* f : files)
-    if (open_check("select", f) != EXIT_CLEAN) return EXIT_UNREADABLE;
+    if (open_check("select", f) != EXIT_CLEAN) {
+      if (files.size() > 1 && f != files[0])
+        fprintf(stderr, "xrq5xml select: (a channel goes after --event N, or with -c CHANNEL)\n");
+      return EXIT_UNREADABLE;
+    }
   chan_selector sel;
   sel.set_shift(shift);
   std::vector<std::string> texts;  // with --xml, the documents held in memory

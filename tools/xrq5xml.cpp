@@ -77,9 +77,10 @@ std::string usage_text() {
          "  --help                          this text\n"
          "  --version                       the version of the tool and libraries\n"
          "\n"
-         "Every command takes -q (nothing on standard output on success) and -v (more\n"
-         "detail), --opt=value as well as --opt value, and -- before file names that start\n"
-         "with '-'. A FILE of - is standard input, -o - standard output.\n"
+         "Every command takes -q (nothing on standard output on success), all but select\n"
+         "and registry -v (more detail), --opt=value as well as --opt value, and -- before\n"
+         "file names that start with '-'. A FILE of - is standard input, -o - standard\n"
+         "output.\n"
          "\n"
          "Kinds of document, by root element:\n" +
          kinds_help() +
