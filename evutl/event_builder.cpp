@@ -190,7 +190,13 @@ int xrq5_evb_write_file(const char* path, const std::vector<xrq5_evb_event>& eve
   return XRQ5_EVB_OK;
 }
 
-int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, std::string* error) {
+int xrq5_evb_read_file_at(const char* path, std::vector<xrq5_evb_event>* events,
+                          std::string* error, size_t* fault) {
+  size_t at_byte = 0;  // where the part being read starts
+  auto bad = [&](size_t offset) {
+    if (fault != nullptr) *fault = offset;
+    return XRQ5_EVB_BAD_FILE;
+  };
   // Never on a standard descriptor (see xrq5_replace_file.h).
   const int fd = path && events ? xrq5_internal::above_standard_descriptors(
                                       open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY))
@@ -206,7 +212,7 @@ int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, st
   // The file's real size bounds every length read from it.
   if (fseek(f.get(), 0, SEEK_END) != 0) {
     set_error(error, where + " is not a seekable file");
-    return XRQ5_EVB_BAD_FILE;
+    return bad(0);
   }
   const long end = ftell(f.get());
   rewind(f.get());
@@ -214,29 +220,30 @@ int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, st
   if (end < static_cast<long>(sizeof fh) || fread(&fh, sizeof fh, 1, f.get()) != 1 ||
       memcmp(fh.magic, file_magic, sizeof fh.magic) != 0) {
     set_error(error, where + " is not a recorded-event file");
-    return XRQ5_EVB_BAD_FILE;
+    return bad(0);
   }
   if (fh.version != file_version) {
     set_error(error, where + ": unsupported version " + std::to_string(fh.version));
-    return XRQ5_EVB_BAD_FILE;
+    return bad(offsetof(file_head, version));
   }
   size_t left = static_cast<size_t>(end) - sizeof fh;
+  at_byte = sizeof fh;
   for (size_t n = 0; left > 0; ++n) {
     const std::string at = where + ", event " + std::to_string(n);
     event_head eh;
     if (left < sizeof eh || fread(&eh, sizeof eh, 1, f.get()) != 1) {
       set_error(error, at + ": truncated event header");
-      return XRQ5_EVB_BAD_FILE;
+      return bad(at_byte);
     }
     left -= sizeof eh;
     if (eh.magic != event_magic) {
       set_error(error, at + ": bad event header");
-      return XRQ5_EVB_BAD_FILE;
+      return bad(at_byte);
     }
     if (eh.length > left) {
       set_error(error, at + ": declares " + std::to_string(eh.length) + " bytes, only " +
                            std::to_string(left) + " left");
-      return XRQ5_EVB_BAD_FILE;
+      return bad(at_byte + offsetof(event_head, length));
     }
     xrq5_evb_event ev;
     ev.ev_type = eh.ev_type;
@@ -245,7 +252,7 @@ int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, st
     ev.blocks.resize(eh.length);
     if (eh.length && fread(ev.blocks.data(), eh.length, 1, f.get()) != 1) {
       set_error(error, at + ": read failed");
-      return XRQ5_EVB_BAD_FILE;
+      return bad(at_byte + sizeof eh);
     }
     left -= eh.length;
     // Every block must be whole inside its event.
@@ -255,9 +262,14 @@ int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, st
     }
     if (off != ev.blocks.size()) {
       set_error(error, at + ": block at byte " + std::to_string(off) + " overruns the event");
-      return XRQ5_EVB_BAD_FILE;
+      return bad(at_byte + sizeof eh + off);
     }
+    at_byte += sizeof eh + eh.length;
     events->push_back(std::move(ev));
   }
   return XRQ5_EVB_OK;
+}
+
+int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, std::string* error) {
+  return xrq5_evb_read_file_at(path, events, error, nullptr);
 }

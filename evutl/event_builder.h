@@ -113,4 +113,9 @@ int xrq5_evb_write_file(const char* path, const std::vector<xrq5_evb_event>& eve
 /// stay appended.
 int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, std::string* error);
 
+/// The same; on XRQ5_EVB_BAD_FILE *fault (may be null) receives the byte offset in the
+/// file of the part that is wrong (the header field, event header or block).
+int xrq5_evb_read_file_at(const char* path, std::vector<xrq5_evb_event>* events,
+                          std::string* error, size_t* fault);
+
 #endif  // XRQ5_EVENT_BUILDER_H

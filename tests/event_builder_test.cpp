@@ -108,3 +108,56 @@ TEST(event_builder, bad_files_are_refused_with_a_message) {
 }
 
 }  // namespace
+
+// A damaged file is located to the byte: the header field, event header or block
+// where it breaks; the events before it stay read.
+TEST(event_builder, read_file_at_reports_where_a_file_breaks) {
+  std::vector<xrq5_evb_event> events(2);
+  for (int i = 0; i < 2; ++i) {
+    events[i].ev_number = 10 + i;
+    xrq5_evb_add_namval(events[i].blocks, "CH", 5, {1.0f, 2.0f});
+  }
+  xrq5_test::temp_dir d;
+  const std::string path = d.path() + "/ev";
+  ASSERT_EQ(xrq5_evb_write_file(path.c_str(), events, nullptr), XRQ5_EVB_OK);
+  const std::string good = xrq5_test::read_file(path);
+  const size_t event_size = 24 + events[0].blocks.size();
+  ASSERT_EQ(good.size(), 16 + 2 * event_size);
+  const size_t second = 16 + event_size;
+  std::string bad_version = good, bad_magic = good, bad_block = good;
+  bad_version[8] = 2;
+  bad_magic[second + 1] = 'x';
+  bad_block[second + 24 + 256 + 8] = 100;  // the block's ldata beyond its event
+  struct {
+    const char* name;
+    std::string content;
+    size_t fault;
+    size_t read;
+  } cases[] = {
+      {"version", bad_version, 8, 0},
+      {"event magic", bad_magic, second, 1},
+      {"short header", good.substr(0, second + 23), second, 1},
+      {"length", good.substr(0, good.size() - 1), second + 20, 1},
+      {"block", bad_block, second + 24, 1},
+      {"not events", "XRQ5", 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string p = d.write("bad", c.content);
+    std::vector<xrq5_evb_event> back;
+    std::string error;
+    size_t fault = 12345;
+    EXPECT_EQ(xrq5_evb_read_file_at(p.c_str(), &back, &error, &fault), XRQ5_EVB_BAD_FILE);
+    EXPECT_EQ(fault, c.fault) << error;
+    EXPECT_EQ(back.size(), c.read);
+    std::vector<xrq5_evb_event> plain;
+    std::string plain_error;
+    EXPECT_EQ(xrq5_evb_read_file(p.c_str(), &plain, &plain_error), XRQ5_EVB_BAD_FILE);
+    EXPECT_EQ(plain_error, error);
+  }
+  size_t untouched = 7;
+  std::vector<xrq5_evb_event> back;
+  EXPECT_EQ(xrq5_evb_read_file_at(path.c_str(), &back, nullptr, &untouched), XRQ5_EVB_OK);
+  EXPECT_EQ(untouched, 7u);
+  EXPECT_EQ(back.size(), 2u);
+}

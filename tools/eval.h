@@ -2,11 +2,27 @@
 #ifndef XRQ5_TOOL_EVAL_H
 #define XRQ5_TOOL_EVAL_H
 
+#include <string>
 #include <vector>
 
-// Reads the trigger list and the recorded-event file named in `args`, evaluates every
-// trigger against the block of its channel in every event, prints per event the
-// triggers that fired with their function results, then a summary; an exit status.
-int eval_command(std::vector<char*>& args);
+struct eval_options {
+  std::string triggers, events, env_dict;  // paths; env_dict may be empty
+  bool json = false;     // one object per event, then a summary object (NDJSON)
+  bool csv = false;      // one row per event and trigger
+  bool verbose = false;  // also the triggers that were evaluated and did not fire
+  std::vector<int> only_triggers;  // indices into the list; empty: all
+  std::string group;               // only triggers of this group; empty: all
+  long from = 0, to = -1;          // positions of the events reported; to < 0: to the end
+};
+
+// Reads the trigger list and the recorded-event file, evaluates every trigger against
+// the block of its channel in every event, prints per event (of from..to) the triggers
+// (chosen by only_triggers and group) that fired with their function results, then a
+// summary; an exit status.
+int eval_command(const eval_options& opt);
+
+// Parses "FROM:TO", "FROM:" or ":TO" (event positions, both ends included) into
+// *from and *to (-1 for an open end); false when it is not such a range.
+bool parse_event_range(const std::string& text, long* from, long* to);
 
 #endif  // XRQ5_TOOL_EVAL_H

@@ -15,6 +15,7 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "round_trip.h"
+#include "stdout_guard.h"
 #include "user_case_trigger.h"
 #include "xrq5_gige_descr.h"
 
@@ -40,6 +41,7 @@ int read_chan_descr(char* file, bool print) {
 }
 
 bool lossy = false;
+bool quiet = false;
 
 // Writes `text` to standard output; false, with a message, when that fails (a full
 // device, a closed descriptor).
@@ -89,34 +91,12 @@ struct temp_file {
   bool ok;
 };
 
-// Standard output of the library goes elsewhere meanwhile: to standard error while a
-// file named by -o is written (its progress and failure lines are not the output of
-// the command), to /dev/null while a listing for standard output is prepared in a
-// temporary file (lines about that file mean nothing to the reader).
-struct library_stdout {
-  explicit library_stdout(bool to_null) {
-    fflush(stdout);
-    saved = dup(STDOUT_FILENO);
-    const int to = to_null ? open("/dev/null", O_WRONLY) : dup(STDERR_FILENO);
-    if (to >= 0) {
-      dup2(to, STDOUT_FILENO);
-      close(to);
-    }
-  }
-  ~library_stdout() {
-    fflush(stdout);
-    if (saved >= 0) {
-      dup2(saved, STDOUT_FILENO);
-      close(saved);
-    }
-  }
-  int saved;
-};
-
 // Tells what writing `file` as `to` loses, one line per kind of field; true when the
 // conversion goes on (nothing is lost, or --lossy).
 bool accept(const losses& l, const char* file, const std::string& to) {
-  for (const auto& line : l.lines())
+  // Quiet and --lossy: the loss was accepted beforehand.
+  if (!(lossy && quiet))
+    for (const auto& line : l.lines())
     fprintf(stderr, "xrq5xml convert: '%s' as %s loses %s in %d record%s\n", file, to.c_str(),
             line.first.c_str(), line.second, line.second == 1 ? "" : "s");
   if (l.empty() || lossy) return true;
@@ -338,6 +318,7 @@ const doc_kind kinds[] = {
 
 void set_classic_layout(bool c) { classic = c; }
 void set_lossy(bool l) { lossy = l; }
+void set_quiet_convert(bool q) { quiet = q; }
 bool classic_layout() { return classic; }
 
 const doc_kind* find_kind(const std::string& root) {

@@ -34,8 +34,15 @@ bool classic_layout();
 // one line per kind of field lost) (--lossy).
 void set_lossy(bool lossy);
 
+// With --lossy, convert does not list what the form loses (-q).
+void set_quiet_convert(bool quiet);
+
 // The kind whose root element is `root`, or null.
 const doc_kind* find_kind(const std::string& root);
+
+// The kind of `file` from its root element, or null with the exit status in *status
+// and a message ("xrq5xml COMMAND: ...") printed.
+const doc_kind* kind_of(const char* command, char* file, int* status);
 
 // One line per kind for the help text.
 std::string kinds_help();

@@ -29,6 +29,7 @@
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/validators/common/Grammar.hpp>
 
+#include "files.h"
 #include "kinds.h"
 #include "parse_chan_descr.h"
 #include "xrq5_parser_factory.h"
@@ -837,11 +838,6 @@ class root_sniffer : public xercesc::DefaultHandler {
   std::string root, message;
 };
 
-struct options {
-  bool strict = false, werror = false, json = false;
-  std::vector<std::string> xcd;
-  std::vector<std::string> files;
-};
 
 std::string own_directory() {
   char buf[4096];
@@ -870,32 +866,33 @@ std::string schema_path(const std::string& file) {
 }
 
 struct run {
-  const options& opt;
+  const strict_options& opt;
   nlohmann::json json = nlohmann::json::array();
 
   void report(const std::string& file, const finding& f) {
     if (opt.json) {
-      json.push_back({{"file", file},
+      json.push_back({{"file", shown_name(file)},
                       {"line", f.line},
                       {"column", f.column},
                       {"severity", f.error ? "error" : "warning"},
                       {"message", f.message},
                       {"code", f.code}});
     } else {
-      fprintf(stderr, "%s:%d:%d: %s: %s\n", file.c_str(), f.line, f.column,
+      fprintf(stderr, "%s:%d:%d: %s: %s\n", shown_name(file).c_str(), f.line, f.column,
               f.error ? "error" : "warning", f.message.c_str());
     }
   }
   void summary(const char* format, const std::string& file, const char* kind_name,
                const std::string& extra = std::string()) {
     if (opt.json) return;
-    printf(format, file.c_str(), kind_name, extra.c_str());
+    if (opt.quiet && strstr(format, ": ok (") != nullptr) return;
+    printf(format, shown_name(file).c_str(), kind_name, extra.c_str());
     fflush(stdout);
   }
   // A file-level problem that has no place inside the document.
   void file_problem(const std::string& file, const std::string& message, const char* code) {
     if (opt.json) {
-      json.push_back({{"file", file},
+      json.push_back({{"file", shown_name(file)},
                       {"line", 0},
                       {"column", 0},
                       {"severity", "error"},
@@ -1023,46 +1020,9 @@ int check_file(run& out, const std::string& file, const std::set<std::string>* c
   return failed ? EXIT_PROBLEMS : EXIT_CLEAN;
 }
 
-int usage(const std::string& why) {
-  fprintf(stderr,
-          "xrq5xml check: %s\nusage: xrq5xml check [--strict [--werror] [--json] [--xcd XCD]...] "
-          "FILE...\n",
-          why.c_str());
-  return EXIT_USAGE;
-}
-
 }  // namespace
 
-bool strict_requested(const std::vector<char*>& args) {
-  for (const char* a : args) {
-    const std::string s = a;
-    if (s == "--strict" || s == "--werror" || s == "--json" || s == "--xcd") return true;
-  }
-  return false;
-}
-
-int strict_check_command(const std::vector<char*>& args) {
-  options opt;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string a = args[i];
-    if (a == "--strict") {
-      opt.strict = true;
-    } else if (a == "--werror") {
-      opt.werror = true;
-    } else if (a == "--json") {
-      opt.json = true;
-    } else if (a == "--xcd") {
-      if (i + 1 >= args.size()) return usage("--xcd needs a file");
-      opt.xcd.push_back(args[++i]);
-    } else if (!a.empty() && a[0] == '-') {
-      return usage("unknown option '" + a + "'");
-    } else {
-      opt.files.push_back(a);
-    }
-  }
-  if (!opt.strict) return usage("--werror, --json and --xcd go with --strict");
-  if (opt.files.empty()) return usage("no file given");
-
+int strict_check_command(const strict_options& opt) {
   // The channels a trigger may name: property and DAQ names of the descriptions.
   std::set<std::string> channels;
   for (const std::string& x : opt.xcd) {

@@ -12,12 +12,16 @@
 
 #include "xrq5_parser_memory.h"
 
-// True when the arguments of `check` ask for the strict pass (--strict, --werror,
-// --json or --xcd).
-bool strict_requested(const std::vector<char*>& args);
+struct strict_options {
+  bool werror = false;  // warnings fail too
+  bool json = false;    // findings as one array on standard output
+  bool quiet = false;   // no summary line for a clean document
+  std::vector<std::string> xcd;    // channel descriptions that trigger channels must be in
+  std::vector<std::string> files;  // paths to read (standard input already copied)
+};
 
-// `check` with the strict options; an exit status of kinds.h.
-int strict_check_command(const std::vector<char*>& args);
+// `check --strict`; an exit status of kinds.h.
+int strict_check_command(const strict_options& opt);
 
 // The Xerces reader of this pass, made by the project's parser factory (no external
 // DTD, no entity or schema fetching named by a document, bounded memory and entity

@@ -1,0 +1,11 @@
+# Writes the per-command help of the tool (TOOL) as a help2man include section (OUT).
+set(text "[COMMANDS]\n")
+foreach(command show check convert eval select registry events diff)
+  execute_process(COMMAND ${TOOL} help ${command} OUTPUT_VARIABLE help RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${TOOL} help ${command} failed")
+  endif()
+  string(REPLACE "\\" "\\\\" help "${help}")
+  string(APPEND text ".SS ${command}\n.nf\n${help}.fi\n")
+endforeach()
+file(WRITE ${OUT} "${text}")
