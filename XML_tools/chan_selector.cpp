@@ -107,6 +107,11 @@ class name_block_index {
   size_t used_ = 0;
 };
 
+// (A type of this file: vectors of it are not exported from the library.)
+struct types {
+  unsigned int ev_type, dtype;
+};
+
 }  // namespace
 
 // Positions in descr of the first description with a DAQ name or a property name (any
@@ -114,10 +119,25 @@ class name_block_index {
 // holding an event type of another structure than LOCAL and ML.
 struct chan_selector::name_indexes {
   name_block_index daq_any, prop_any, daq_typed, prop_typed;
+  // The masks and data types of descr, by position: an answer reads them here rather
+  // than a line of a record that is most likely out of the caches (the records are
+  // not changed once held).
+  std::vector<types> held;
   unsigned int by_prop_mask = 0;  // event types whose channels are named by property
 };
 
 namespace {
+
+// Position of the first description, in list order, that get_event_type's scan would
+// match; -1 when none does.
+long long first_position(const name_block_index& daq_typed, const name_block_index& prop_typed,
+                         const char* chan) {
+  const probe q(chan);
+  const long long by_daq = daq_typed.find(q);
+  const long long by_prop = prop_typed.find(q);
+  if (by_daq >= 0 && (by_prop < 0 || by_daq <= by_prop)) return by_daq;
+  return by_prop;
+}
 
 template <size_t N>
 size_t name_length(const char (&f)[N]) {
@@ -160,8 +180,10 @@ void chan_selector::index_from(size_t first) {
       if (descr[i]->ev_type & x.by_prop_mask)
         x.prop_typed.insert(descr[i]->prop_name, name_length(descr[i]->prop_name), i);
   }
+  x.held.resize(first);
   for (size_t i = first; i < descr.size(); ++i) {
     const chan_descr_2010* d = descr[i];
+    x.held.push_back(types{d->ev_type, d->dtype});
     const size_t dl = name_length(d->daq_name), pl = name_length(d->prop_name);
     x.daq_any.insert(d->daq_name, dl, i);
     x.prop_any.insert(d->prop_name, pl, i);
@@ -196,26 +218,17 @@ bool chan_selector::set_counter(int num, int cnt) {
   return false;
 }
 
-// The first description, in list order, that get_event_type's scan would match.
-const chan_descr_2010* chan_selector::first_by_name(const char* chan) {
-  const probe q(chan);
-  const long long by_daq = indexes->daq_typed.find(q);
-  const long long by_prop = indexes->prop_typed.find(q);
-  if (by_daq >= 0 && (by_prop < 0 || by_daq <= by_prop)) return descr[static_cast<size_t>(by_daq)];
-  return by_prop >= 0 ? descr[static_cast<size_t>(by_prop)] : nullptr;
-}
-
 int chan_selector::get_event_type(char* chan) {
   if (descr.empty()) {
     std::cout << "get_event_type() No descroption !!!!" << std::endl;
     return 0;
   }
-  const chan_descr_2010* d = chan ? first_by_name(chan) : nullptr;
-  if (d == nullptr) {
+  const long long at = chan ? first_position(indexes->daq_typed, indexes->prop_typed, chan) : -1;
+  if (at < 0) {
     printf("CHANNEL %s NOT FOUND\n", chan ? chan : "");
     return 0;
   }
-  return static_cast<int>(d->ev_type);
+  return static_cast<int>(indexes->held[static_cast<size_t>(at)].ev_type);
 }
 
 int chan_selector::get_data_type(char* chan) {
@@ -224,7 +237,7 @@ int chan_selector::get_data_type(char* chan) {
     return 0;
   }
   const long long at = chan ? indexes->daq_any.find(probe(chan)) : -1;
-  return at >= 0 ? static_cast<int>(descr[static_cast<size_t>(at)]->dtype) : 0;
+  return at >= 0 ? static_cast<int>(indexes->held[static_cast<size_t>(at)].dtype) : 0;
 }
 
 char* chan_selector::get_channel(int num) {

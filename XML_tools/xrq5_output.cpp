@@ -45,6 +45,15 @@ bool plain(unsigned char c, bool attr) {
   return c >= 0x20 && c < 0x7F && c != '&' && c != '<' && c != '>' && !(attr && c == '"');
 }
 
+// plain() by table, one per kind of value: the scan of a run costs a load a byte.
+struct plain_table {
+  explicit plain_table(bool attr) {
+    for (int c = 0; c < 256; ++c) is[c] = plain(static_cast<unsigned char>(c), attr);
+  }
+  bool is[256];
+};
+const plain_table plain_in_text(false), plain_in_attribute(true);
+
 void append_reference(std::string& out, unsigned int cp) {
   char ref[16];
   const int n = snprintf(ref, sizeof ref, "&#%u;", cp);
@@ -80,11 +89,12 @@ void append_character(std::string& out, unsigned int cp, bool attr) {
 void append_value(std::string& out, std::string_view value, bool attr) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(value.data());
   const size_t size = value.size();
+  const bool* is_plain = attr ? plain_in_attribute.is : plain_in_text.is;
   size_t i = 0;
   while (i < size) {
     // Runs of plain characters go in one piece.
     size_t run = i;
-    while (run < size && plain(p[run], attr)) ++run;
+    while (run < size && is_plain[p[run]]) ++run;
     if (run > i) out.append(value.data() + i, run - i);
     i = run;
     if (i == size) break;
