@@ -144,7 +144,12 @@ namespace {
 // deleted by a caller that deletes its parsers before then.
 struct platform_reference {
   platform_reference() { xercesc::XMLPlatformUtils::Initialize(); }
-  ~platform_reference() { xercesc::XMLPlatformUtils::Terminate(); }
+  // A program that called Terminate once too often has taken this reference already:
+  // the platform is down, and Xerces' count would only go below zero.
+  ~platform_reference() {
+    if (xercesc::XMLPlatformUtils::fgMemoryManager != nullptr)
+      xercesc::XMLPlatformUtils::Terminate();
+  }
   platform_reference(const platform_reference&) = delete;
   platform_reference& operator=(const platform_reference&) = delete;
 };

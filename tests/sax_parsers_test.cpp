@@ -324,6 +324,17 @@ bool platform_up() { return xercesc::XMLPlatformUtils::fgMemoryManager != nullpt
   exit(0);
 }
 
+// A program that calls Terminate once more than it initialised takes the library's
+// reference: reads go on working (each sets the platform up again), and exit does not
+// tear down a platform that is already down.
+[[noreturn]] void caller_terminates_once_too_often() {
+  if (!read_once()) std::_Exit(2);
+  xercesc::XMLPlatformUtils::Terminate();
+  if (platform_up()) std::_Exit(3);
+  if (!read_once()) std::_Exit(4);
+  exit(0);
+}
+
 // Each case runs in a fresh process (the library's reference to the platform is per
 // process) and ends through the exit handlers, where that reference is released.
 TEST(xerces_platform, library_keeps_it_up_between_parsers_and_exits_cleanly) {
@@ -331,6 +342,7 @@ TEST(xerces_platform, library_keeps_it_up_between_parsers_and_exits_cleanly) {
   EXPECT_EXIT(parsers_leave_it_up(), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(caller_brackets_its_reads(), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(parser_outlives_callers_pair(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(caller_terminates_once_too_often(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(sax_memory_parser, null_buffer_is_an_empty_document) {
