@@ -69,7 +69,6 @@ class XRQ5_API chan_selector : public descr_extractor {
 
  private:
   XRQ5_LOCAL void index_from(size_t first);
-  XRQ5_LOCAL const chan_descr_2010* first_by_name(const char* chan);
 
   int ev_types;
   std::vector<chan_descr_2010*> descr;

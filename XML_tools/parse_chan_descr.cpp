@@ -1,6 +1,7 @@
 #include "parse_chan_descr.h"
 
 #include <climits>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -529,6 +530,8 @@ std::string_view field(const char (&f)[N]) {
   return std::string_view(f, strnlen(f, N));
 }
 
+using xrq5_output::append_int;
+
 std::string_view daq_name_of(const chan_descr_2010& c) {
   return c.daq_name[0] ? field(c.daq_name) : std::string_view(undefined_name);
 }
@@ -635,26 +638,33 @@ class xcd_writer {
     END_TAGN(body_, tag);
   }
   void number(const char* tag, int v) {
-    snprintf(num_, sizeof num_, "%d", v);
-    text(tag, num_);
+    START_TAG(body_, tag);
+    append_int(body_, v);
+    END_TAGN(body_, tag);
   }
   void real(const char* tag, float v) {
-    snprintf(num_, sizeof num_, "%e", static_cast<double>(v));
-    text(tag, num_);
+    // "%e": six digits after the point, an exponent of two digits at least
+    const std::to_chars_result r = std::to_chars(
+        num_, num_ + sizeof num_, static_cast<double>(v), std::chars_format::scientific, 6);
+    START_TAG(body_, tag);
+    body_.append(num_, static_cast<size_t>(r.ptr - num_));
+    END_TAGN(body_, tag);
   }
   // "<tag>n" and a line feed: BIT, DIM and STAT carry their number before their children.
   void open_numbered(const char* tag, int n) {
     START_TAG(body_, tag);
-    snprintf(num_, sizeof num_, "%d\n", n);
-    body_ += num_;
+    append_int(body_, n);
+    body_ += '\n';
   }
+  // <tag name="n"> (a line feed after it when `line`)
   void attribute(const char* tag, const char* name, int n, bool line) {
-    snprintf(num_, sizeof num_, "%d", n);
-    std::vector<char*> names{const_cast<char*>(name)}, values{num_};
-    if (line)
-      START_TAG_ATTRNNS(body_, tag, &names, &values);
-    else
-      START_TAG_ATTRNS(body_, tag, &names, &values);
+    body_ += '<';
+    body_ += tag;
+    body_ += ' ';
+    body_ += name;
+    body_ += "=\"";
+    append_int(body_, n);
+    body_ += line ? "\">\n" : "\">";
   }
 
   void parameters(const dim_params& p, int j) {
@@ -689,28 +699,61 @@ class xcd_writer {
   char num_[256];
 };
 
-void text_lines(FILE* f, const chan_descr_2010& c) {
-  const std::string_view daq = daq_name_of(c);
-  fprintf(f, "%d\t%d\t%.*s\t%.*s\t%d\t\"%.*s\"\t\"%.*s\"\t%d\t%d\t%d\n", c.stream,
-          static_cast<int>(c.ev_type), static_cast<int>(daq.size()), daq.data(),
-          FIELD(c.prop_name), c.set_point, FIELD(c.prop_desc), FIELD(c.units), c.max_size,
-          c.nbits, c.ndims);
-  for (const bit_descr* b : c.bits)
-    fprintf(f, "%d\t%.*s\t\"%.*s\"\n", b->bit, FIELD(b->bit_name), FIELD(b->bit_desc));
+// The listing's pieces: a field up to its first NUL, and a field between quotes.
+void put(std::string& out, std::string_view s, char after) {
+  out.append(s.data(), s.size());
+  out += after;
+}
+void put_quoted(std::string& out, std::string_view s, char after) {
+  out += '"';
+  out.append(s.data(), s.size());
+  out += '"';
+  out += after;
+}
+void put_int(std::string& out, int v, char after) {
+  append_int(out, v);
+  out += after;
+}
+
+void text_lines(std::string& out, const chan_descr_2010& c) {
+  put_int(out, c.stream, '\t');
+  put_int(out, static_cast<int>(c.ev_type), '\t');
+  put(out, daq_name_of(c), '\t');
+  put(out, field(c.prop_name), '\t');
+  put_int(out, c.set_point, '\t');
+  put_quoted(out, field(c.prop_desc), '\t');
+  put_quoted(out, field(c.units), '\t');
+  put_int(out, c.max_size, '\t');
+  put_int(out, c.nbits, '\t');
+  put_int(out, c.ndims, '\n');
+  for (const bit_descr* b : c.bits) {
+    put_int(out, b->bit, '\t');
+    put(out, field(b->bit_name), '\t');
+    put_quoted(out, field(b->bit_desc), '\n');
+  }
   for (const dim_descr* d : c.dims) {
-    fprintf(f, "%d\t%.*s\t\"%.*s\"\t\"%.*s\"\n", d->dim, FIELD(d->dim_name), FIELD(d->units),
-            FIELD(d->dim_desc));
-    fprintf(f, "%d\n", d->nstats);
-    for (const stat_descr* st : d->stats)
-      fprintf(f, "%d\t%.*s\t\"%.*s\"\t\"%.*s\"\n", st->stat, FIELD(st->stat_name),
-              FIELD(st->units), FIELD(st->stat_desc));
+    put_int(out, d->dim, '\t');
+    put(out, field(d->dim_name), '\t');
+    put_quoted(out, field(d->units), '\t');
+    put_quoted(out, field(d->dim_desc), '\n');
+    put_int(out, d->nstats, '\n');
+    for (const stat_descr* st : d->stats) {
+      put_int(out, st->stat, '\t');
+      put(out, field(st->stat_name), '\t');
+      put_quoted(out, field(st->units), '\t');
+      put_quoted(out, field(st->stat_desc), '\n');
+    }
   }
 }
 
-void short_line(FILE* f, const chan_descr_2010& c) {
+void short_line(std::string& out, const chan_descr_2010& c) {
   if (c.dtype != 0) printf("\n");
-  const std::string name(daq_name_of(c));
-  fprintf(f, "%50s\t%d\t%s\n", name.c_str(), c.max_size, lowest_type_name(c.dtype));
+  const std::string_view name = daq_name_of(c);
+  if (name.size() < 50) out.append(50 - name.size(), ' ');  // "%50s"
+  put(out, name, '\t');
+  put_int(out, c.max_size, '\t');
+  out += lowest_type_name(c.dtype);
+  out += '\n';
 }
 
 }  // namespace
@@ -978,6 +1021,13 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
   xrq5_name_index<chan_descr_2010*> written;  // the first record of a property wins
   written.reserve(list->size());
   xcd_writer writer(doc);
+  // The text listings go to the file in pieces of some 64 KB.
+  std::string listing;
+  const auto flush_listing = [&](bool all) {
+    if (listing.size() < (all ? 1 : 65536) || f == nullptr) return;
+    fwrite(listing.data(), 1, listing.size(), f);
+    listing.clear();
+  };
   const bool no_target = f == nullptr && sout == nullptr && fd == -1;
   for (chan_descr_2010* c : *list) {
     if (!written.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name), c).second)
@@ -987,9 +1037,11 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
       break;
     }
     if (mode == DUMP_TXT_FILE_SHORT && f != nullptr) {
-      short_line(f, *c);
+      short_line(listing, *c);
+      flush_listing(false);
     } else if (mode == DUMP_TXT_FILE && f != nullptr) {
-      text_lines(f, *c);
+      text_lines(listing, *c);
+      flush_listing(false);
     } else if (xml && format == XRQ5_FORMAT) {
       const std::string_view daq = daq_name_of(*c);
       dim_params* const* p = params.find(daq.data(), daq.size());
@@ -999,6 +1051,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
     }
   }
 
+  flush_listing(true);
   int result = 0;
   if (xml) {
     END_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);

@@ -158,8 +158,9 @@ void element(std::string& body, const Entry& e) {
     END_TAGN(body, tags[tag]);
   };
   START_TAGN(body, tags[ENV_INDX_CHAN]);
-  snprintf(num, sizeof num, "%d", e.index);
-  text(ENV_INDX_INDX, num);
+  START_TAG(body, tags[ENV_INDX_INDX]);
+  xrq5_output::append_int(body, e.index);
+  END_TAGN(body, tags[ENV_INDX_INDX]);
   text(ENV_INDX_PROP, name_of(e));
   text(ENV_INDX_DABS, std::string_view(num, xrq5_output::format_float(num, e.data.env_ch_abs_delta)));
   text(ENV_INDX_DREL, std::string_view(num, xrq5_output::format_float(num, e.data.env_ch_rel_delta)));

@@ -125,6 +125,7 @@ bool dump_nodes(xercesc::DOMNodeList* nodes, std::vector<XRQ5GigEFeature*>* out)
 
 bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out) {
   if (file_name == nullptr || out == nullptr) return true;
+  xrq5_hold_platform();
   try {
     xercesc::XMLPlatformUtils::Initialize();
   } catch (const xercesc::XMLException& e) {

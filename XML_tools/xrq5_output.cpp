@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -44,6 +45,15 @@ bool plain(unsigned char c, bool attr) {
   return c >= 0x20 && c < 0x7F && c != '&' && c != '<' && c != '>' && !(attr && c == '"');
 }
 
+// plain() by table, one per kind of value: the scan of a run costs a load a byte.
+struct plain_table {
+  explicit plain_table(bool attr) {
+    for (int c = 0; c < 256; ++c) is[c] = plain(static_cast<unsigned char>(c), attr);
+  }
+  bool is[256];
+};
+const plain_table plain_in_text(false), plain_in_attribute(true);
+
 void append_reference(std::string& out, unsigned int cp) {
   char ref[16];
   const int n = snprintf(ref, sizeof ref, "&#%u;", cp);
@@ -79,11 +89,12 @@ void append_character(std::string& out, unsigned int cp, bool attr) {
 void append_value(std::string& out, std::string_view value, bool attr) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(value.data());
   const size_t size = value.size();
+  const bool* is_plain = attr ? plain_in_attribute.is : plain_in_text.is;
   size_t i = 0;
   while (i < size) {
     // Runs of plain characters go in one piece.
     size_t run = i;
-    while (run < size && plain(p[run], attr)) ++run;
+    while (run < size && is_plain[p[run]]) ++run;
     if (run > i) out.append(value.data() + i, run - i);
     i = run;
     if (i == size) break;
@@ -114,14 +125,30 @@ std::string attribute(std::string_view value) {
 }
 
 int format_float(char* buf, float v) {
-  int n = snprintf(buf, 64, "%f", static_cast<double>(v));
-  if (std::isnan(v) || strtof(buf, nullptr) == v) return n;
-  // The fewest significant digits that give the float back; nine always do.
+  // to_chars with a format and a precision writes what printf does with them.
+  const double d = static_cast<double>(v);
+  char* end = std::to_chars(buf, buf + 63, d, std::chars_format::fixed, 6).ptr;  // "%f"
+  *end = '\0';
+  if (std::isnan(v) || strtof(buf, nullptr) == v) return static_cast<int>(end - buf);
+  // The fewest significant digits that give the float back ("%.6g".."%.9g"); nine always do.
   for (int digits = 6; digits <= 9; ++digits) {
-    n = snprintf(buf, 64, "%.*g", digits, static_cast<double>(v));
+    end = std::to_chars(buf, buf + 63, d, std::chars_format::general, digits).ptr;
+    *end = '\0';
     if (strtof(buf, nullptr) == v) break;
   }
-  return n;
+  return static_cast<int>(end - buf);
+}
+
+void append_int(std::string& out, int v) {
+  char num[16];
+  char* p = num + sizeof num;
+  unsigned int u = v < 0 ? 0u - static_cast<unsigned int>(v) : static_cast<unsigned int>(v);
+  do {
+    *--p = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  if (v < 0) *--p = '-';
+  out.append(p, static_cast<size_t>(num + sizeof num - p));
 }
 
 bool write_all(int fd, const char* p, size_t left) {

@@ -38,6 +38,10 @@ std::string attribute(std::string_view value);
 // written 5e-09, not 0.000000. Returns the length written into `buf` (64 bytes).
 int format_float(char* buf, float v);
 
+// Appends the decimal text of v, as printf "%d" writes it. (std::to_chars for
+// integers would put libstdc++'s digit table among the library's exported symbols.)
+void append_int(std::string& out, int v);
+
 // Writes the whole text to fd, going on after short writes; false when write fails.
 bool write_all(int fd, const char* data, size_t size);
 inline bool write_all(int fd, const std::string& text) {

@@ -9,6 +9,7 @@
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 
@@ -134,6 +135,34 @@ Parser* xrq5_make_parser(xrq5_parser_memory* memory, size_t document_size) {
 template <class Parser>
 void xrq5_bound_parser(Parser* parser, size_t document_size) {
   static_cast<guarded<Parser>*>(parser)->bound(document_size);
+}
+
+namespace {
+
+// Its destructor runs at exit, or when the library is unloaded (it is registered
+// with the library's own handle), after every parser made by this library has been
+// deleted by a caller that deletes its parsers before then.
+struct platform_reference {
+  platform_reference() { xercesc::XMLPlatformUtils::Initialize(); }
+  // A program that called Terminate once too often has taken this reference already:
+  // the platform is down, and Xerces' count would only go below zero.
+  ~platform_reference() {
+    if (xercesc::XMLPlatformUtils::fgMemoryManager != nullptr)
+      xercesc::XMLPlatformUtils::Terminate();
+  }
+  platform_reference(const platform_reference&) = delete;
+  platform_reference& operator=(const platform_reference&) = delete;
+};
+
+}  // namespace
+
+bool xrq5_hold_platform() {
+  try {
+    static platform_reference held;  // a throw leaves it unmade: the next call retries
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 size_t xrq5_file_size(const char* name) {

@@ -44,6 +44,15 @@ Parser* xrq5_make_parser(xrq5_parser_memory* memory, size_t document_size);
 template <class Parser>
 void xrq5_bound_parser(Parser* parser, size_t document_size);
 
+// Takes the library's one reference to the Xerces platform on the first call, and
+// keeps it until the library is unloaded or the process exits. Xerces counts
+// Initialize/Terminate pairs, so every later Initialize of a parser only counts: the
+// full set-up and tear-down are paid once. A program that initialises the platform
+// itself before its first read keeps its own settings (memory manager, locale); its
+// balanced Terminate calls leave the platform up until exit, where this reference is
+// released last. False when the first initialisation threw; it is then tried again.
+bool xrq5_hold_platform();
+
 // Byte size of the regular file `name`, or 0 (no such file, not a regular file).
 size_t xrq5_file_size(const char* name);
 

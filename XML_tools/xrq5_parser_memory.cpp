@@ -11,6 +11,59 @@ namespace {
 // The link stays a multiple of 16 bytes, so the blocks handed out keep malloc's alignment.
 constexpr size_t link_size = (sizeof(void*) * 2 + sizeof(size_t) + 15) / 16 * 16;
 constexpr size_t spare_from = 32 * 1024;
+constexpr size_t cache_from = 1024;
+
+// Blocks of 1 KB and more that this thread's parsers gave back, kept for the next
+// parser of the same thread: every parser makes its scanner's and readers' buffers
+// anew (some 25 blocks, one of 160 KB), and for a small document finding them with
+// malloc, and consolidating the heap as they go back, costs more than the parse.
+// Bounded in count and in bytes; a block is reused only for a request of its size.
+class block_cache {
+ public:
+  // At exit the statics' destructors run after this one: a parser freed by one of
+  // them frees its blocks then.
+  ~block_cache() {
+    for (int i = 0; i < n_; ++i) free(kept_[i].p);
+    n_ = 0;
+    closed_ = true;
+  }
+  void* take(size_t size) {
+    for (int i = n_ - 1; i >= 0; --i) {
+      if (kept_[i].size != size) continue;
+      void* p = kept_[i].p;
+      bytes_ -= size;
+      kept_[i] = kept_[--n_];
+      return p;
+    }
+    return nullptr;
+  }
+  // False when full: the caller frees the block.
+  bool keep(void* p, size_t size) {
+    if (closed_ || n_ == slots || size > max_bytes - bytes_) return false;
+    kept_[n_++] = {p, size};
+    bytes_ += size;
+    return true;
+  }
+
+ private:
+  static constexpr int slots = 48;
+  static constexpr size_t max_bytes = size_t(1) << 20;
+  struct kept {
+    void* p;
+    size_t size;
+  };
+  kept kept_[slots] = {};
+  int n_ = 0;
+  size_t bytes_ = 0;
+  bool closed_ = false;
+};
+
+thread_local block_cache cache;
+
+// Frees a block whose request was `size` bytes, or keeps it for the next parser.
+void give_back(void* b, size_t size) {
+  if (size < cache_from || !cache.keep(b, size)) free(b);
+}
 }  // namespace
 
 xrq5_parser_memory::xrq5_parser_memory() { head_.prev = head_.next = &head_; }
@@ -19,10 +72,10 @@ xrq5_parser_memory::~xrq5_parser_memory() {
   block* b = head_.next;
   while (b != &head_) {
     block* next = b->next;
-    free(b);
+    give_back(b, b->size);
     b = next;
   }
-  free(spare_);
+  if (spare_ != nullptr) give_back(spare_, spare_->size);
 }
 
 xercesc::MemoryManager* xrq5_parser_memory::getExceptionMemoryManager() {
@@ -49,7 +102,8 @@ void* xrq5_parser_memory::allocate(XMLSize_t size) {
     b = spare_;
     spare_ = nullptr;
   } else {
-    b = static_cast<block*>(malloc(link_size + size));
+    b = size >= cache_from ? static_cast<block*>(cache.take(size)) : nullptr;
+    if (b == nullptr) b = static_cast<block*>(malloc(link_size + size));
     if (b == nullptr) throw xercesc::OutOfMemoryException();
   }
   b->size = size;
@@ -68,5 +122,5 @@ void xrq5_parser_memory::deallocate(void* p) {
   b->prev->next = b->next;
   b->next->prev = b->prev;
   if (b->size >= spare_from) std::swap(b, spare_);
-  free(b);
+  if (b != nullptr) give_back(b, b->size);
 }

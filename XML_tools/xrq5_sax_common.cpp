@@ -21,6 +21,7 @@ transcoded::~transcoded() {
 }
 
 bool initialize_platform() {
+  xrq5_hold_platform();  // a failure shows again in the Initialize below
   try {
     xercesc::XMLPlatformUtils::Initialize(xercesc::XMLUni::fgXercescDefaultLocale, nullptr,
                                           nullptr, nullptr);

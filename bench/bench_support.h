@@ -102,7 +102,9 @@ class ratio_reporter : public benchmark::ConsoleReporter {
       if (slash == std::string::npos) continue;
       const std::string base = name.substr(0, slash);
       const long n = std::stol(name.substr(slash + 1));
-      times_[base][n] = r.GetAdjustedRealTime();
+      // CPU time: the ratios of two benchmarks run in one process stay meaningful on
+      // a loaded machine, where wall-clock time is mostly other processes' time.
+      times_[base][n] = r.GetAdjustedCPUTime();
       units_[base] = benchmark::GetTimeUnitString(r.time_unit);
     }
     ConsoleReporter::ReportRuns(runs);

@@ -32,7 +32,7 @@ struct held {
     std::vector<char*> src{&doc[0]};
     sel.change_mode(EXTR_FROM_XML);
     sel.set_descriptions(src, nullptr);
-    for (int k = 0; k < 1024; ++k) {
+    for (int k = 0; k < 4096; ++k) {
       const int i = static_cast<int>((k * 2654435761u) % static_cast<unsigned int>(n));
       daq.push_back("DAQ." + std::to_string(i));
       prop.push_back("LINAC/DEV/" + std::to_string(i) + "/VALUE");
@@ -53,7 +53,7 @@ void BM_query(benchmark::State& state) {
   size_t k = 0;
   quiet_stdout quiet;
   for (auto _ : state) {
-    char* name = &names[k++ & 1023][0];
+    char* name = &names[k++ & 4095][0];
     int r = 0;
     switch (q) {
       case FIND_GLOBAL: r = h.sel.find_channel(XRQ5_EV_NORMAL, name); break;  // by property

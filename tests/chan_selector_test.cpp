@@ -195,6 +195,51 @@ TEST_F(selector, indexes_answer_like_the_ordered_scans) {
   clean_chan_desr_list(&ref.d);
 }
 
+// Thousands of names over three loads, so that the indexes grow between and during
+// loads: names of every length around the hash's 8-byte steps, repeats across loads,
+// and queries that are prefixes or extensions of held names.
+TEST_F(selector, indexes_answer_like_the_ordered_scans_as_they_grow) {
+  auto name = [](const char* kind, int i) {
+    std::string n = std::string(kind) + std::to_string(i % 1500);
+    n.append(static_cast<size_t>(i % 19), static_cast<char>('a' + i % 26));
+    return n;
+  };
+  for (int part = 0; part < 3; ++part) {
+    std::string channels;
+    for (int i = part * 1000; i < part * 1000 + 1000; ++i)
+      channels += channel(name("P", i * 7).c_str(), name("D", i * 5).c_str(),
+                          i % 11 == 0 ? -1 : 1 + i % 27);
+    load(channels);
+  }
+  reference ref;
+  unsigned int mask = 0;
+  for (const std::string& t : texts) {
+    std::string copy = t;
+    parse_descr_list_read(&copy[0], &ref.d, true, false);
+  }
+  for (auto* c : ref.d) mask |= c->ev_type;
+  ASSERT_EQ(static_cast<int>(ref.d.size()), sel.size());
+  std::vector<std::string> queries;
+  for (int i = 0; i < 3000; i += 7) {
+    for (const std::string& n : {name("P", i * 7), name("D", i * 5)}) {
+      queries.push_back(n);
+      queries.push_back(n + "x");
+      queries.push_back(n.substr(0, n.size() - 1));
+    }
+  }
+  capture quiet;  // NOT FOUND lines
+  for (const std::string& q : queries) {
+    SCOPED_TRACE(q);
+    std::string n = q;
+    ASSERT_EQ(sel.get_event_type(&n[0]), ref.get_event_type(q));
+    ASSERT_EQ(sel.get_data_type(&n[0]), ref.get_data_type(q));
+    for (int t : {XRQ5_EV_NORMAL, XRQ5_EV_IMAGE, XRQ5_EV_ENV, XRQ5_EV_LLRF_ML})
+      ASSERT_EQ(sel.find_channel(t, &n[0]), ref.find_channel(mask, t, q)) << t;
+  }
+  quiet.stop();
+  clean_chan_desr_list(&ref.d);
+}
+
 TEST_F(selector, dump_prints_the_range_asked_for) {
   load(channel("P/1", "ONE", 1) + channel("P/2", "TWO", 4) + channel("P/3", "THREE", 5));
   capture cap;

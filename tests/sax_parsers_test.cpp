@@ -2,8 +2,11 @@
 // file parser over a file holding it).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
+
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
@@ -266,6 +269,81 @@ INSTANTIATE_TEST_SUITE_P(both, sax_parser, ::testing::Values(memory, file),
                          [](const ::testing::TestParamInfo<parser_kind>& i) {
                            return i.param == memory ? "memory" : "file";
                          });
+
+// Reads "<R><A>text</A></R>" and tells whether the text came back.
+bool read_once() {
+  std::string doc = "<R><A>text</A></R>";
+  SAX_Memory_Parser p(&doc[0]);
+  if (!p.init_ok() || p.start()) return false;
+  char *tag, *value;
+  for (int i = 0; i < 3; ++i)
+    if (p.parse(&tag, &value) != 0) return false;
+  return value != nullptr && std::string(value) == "text";
+}
+
+bool platform_up() { return xercesc::XMLPlatformUtils::fgMemoryManager != nullptr; }
+
+// Without the library's reference a pair of calls brings the platform down; with
+// it, a parser's Terminate only counts.
+[[noreturn]] void parsers_leave_it_up() {
+  xercesc::XMLPlatformUtils::Initialize();
+  xercesc::XMLPlatformUtils::Terminate();
+  if (platform_up()) std::_Exit(2);
+  if (!read_once()) std::_Exit(3);
+  if (!platform_up()) std::_Exit(4);
+  if (!read_once() || !platform_up()) std::_Exit(5);
+  exit(0);
+}
+
+// A program that brackets its reads with its own Initialize/Terminate: reads go on
+// working after its Terminate, and exit releases the platform once.
+[[noreturn]] void caller_brackets_its_reads() {
+  xercesc::XMLPlatformUtils::Initialize();
+  if (!read_once()) std::_Exit(2);
+  xercesc::XMLPlatformUtils::Terminate();
+  if (!platform_up()) std::_Exit(3);
+  if (!read_once()) std::_Exit(4);
+  xercesc::XMLPlatformUtils::Initialize();
+  xercesc::XMLPlatformUtils::Terminate();
+  exit(0);
+}
+
+// A parser made before the program's own Initialize/Terminate pair reads on after it.
+[[noreturn]] void parser_outlives_callers_pair() {
+  std::string doc = "<R><A>text</A></R>";
+  auto p = std::make_unique<SAX_Memory_Parser>(&doc[0]);
+  xercesc::XMLPlatformUtils::Initialize();
+  xercesc::XMLPlatformUtils::Terminate();
+  if (!p->init_ok() || p->start()) std::_Exit(2);
+  char* tag = nullptr;
+  char* value = nullptr;
+  for (int i = 0; i < 3; ++i)
+    if (p->parse(&tag, &value) != 0) std::_Exit(3);
+  if (value == nullptr || std::string(value) != "text") std::_Exit(4);
+  p.reset();
+  exit(0);
+}
+
+// A program that calls Terminate once more than it initialised takes the library's
+// reference: reads go on working (each sets the platform up again), and exit does not
+// tear down a platform that is already down.
+[[noreturn]] void caller_terminates_once_too_often() {
+  if (!read_once()) std::_Exit(2);
+  xercesc::XMLPlatformUtils::Terminate();
+  if (platform_up()) std::_Exit(3);
+  if (!read_once()) std::_Exit(4);
+  exit(0);
+}
+
+// Each case runs in a fresh process (the library's reference to the platform is per
+// process) and ends through the exit handlers, where that reference is released.
+TEST(xerces_platform, library_keeps_it_up_between_parsers_and_exits_cleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(parsers_leave_it_up(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(caller_brackets_its_reads(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(parser_outlives_callers_pair(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(caller_terminates_once_too_often(), ::testing::ExitedWithCode(0), "");
+}
 
 TEST(sax_memory_parser, null_buffer_is_an_empty_document) {
   capture cap;

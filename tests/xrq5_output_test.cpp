@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -76,6 +77,47 @@ TEST(xrq5_output, floats_keep_printf_f_unless_it_loses_the_value) {
     const int n = xrq5_output::format_float(buf, v);
     ASSERT_LT(n, 64);
     ASSERT_EQ(strtof(buf, nullptr), v) << buf;
+  }
+}
+
+TEST(xrq5_output, integers_are_printf_d_text) {
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> any(INT_MIN, INT_MAX);
+  std::vector<int> values = {0, 1, -1, 9, 10, -10, 99999, INT_MAX, INT_MIN, INT_MIN + 1};
+  for (int i = 0; i < 5000; ++i) values.push_back(any(rng) >> (i % 31));
+  for (int v : values) {
+    char expected[16];
+    snprintf(expected, sizeof expected, "%d", v);
+    std::string out = "<";
+    xrq5_output::append_int(out, v);
+    ASSERT_EQ(out, std::string("<") + expected);
+  }
+}
+
+// The text of a float is what printf gives with the format the rule picks, byte for
+// byte, over random bit patterns (NaNs of either sign included).
+TEST(xrq5_output, floats_are_printf_text_byte_for_byte) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<uint32_t> bits;
+  std::vector<uint32_t> patterns = {0x80000000u, 0x7FC00000u, 0xFFC00000u, 0x7F800000u,
+                                    0xFF800000u, 0x00000001u, 0x7F7FFFFFu, 0x3DCCCCCDu};
+  for (int i = 0; i < 20000; ++i) patterns.push_back(bits(rng));
+  for (uint32_t b : patterns) {
+    float v;
+    memcpy(&v, &b, sizeof v);
+    char expected[64];
+    const double d = static_cast<double>(v);
+    snprintf(expected, sizeof expected, "%f", d);
+    if (!std::isnan(v) && strtof(expected, nullptr) != v) {
+      for (int digits = 6; digits <= 9; ++digits) {
+        snprintf(expected, sizeof expected, "%.*g", digits, d);
+        if (strtof(expected, nullptr) == v) break;
+      }
+    }
+    char buf[64];
+    const int n = xrq5_output::format_float(buf, v);
+    ASSERT_STREQ(buf, expected) << "bits 0x" << std::hex << b;
+    ASSERT_EQ(n, static_cast<int>(strlen(expected)));
   }
 }
 

@@ -303,6 +303,43 @@ const std::vector<kind_readers>& all_readers() {
 // Each billion-laughs and quadratic-blow-up document, in text, in an attribute and in
 // the root's attribute, ends every reader of its kind with a failure and a message
 // naming the bound, within the address-space limit and without hanging.
+// Blocks that one parser's memory gave back serve the next parser of the thread, each
+// to one owner at a time and whole: two memories alive together never share a block,
+// every block holds its full size (patterns written over each stay intact), and the
+// accounting counts only what is held.
+TEST(parser_memory, blocks_pass_to_the_next_parser_whole_and_unshared) {
+  xercesc::XMLPlatformUtils::Initialize();
+  const std::vector<size_t> sizes = {1024, 1024, 3000, 4096, 40000, 164040, 64, 8};
+  {
+    xrq5_parser_memory first;
+    for (size_t n : sizes) memset(first.allocate(n), 0x5A, n);
+    void* back = first.allocate(2048);
+    first.deallocate(back);  // given back early, and the rest at destruction
+  }
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    xrq5_parser_memory a, b;
+    std::vector<std::pair<unsigned char*, size_t>> blocks;
+    for (xrq5_parser_memory* m : {&a, &b})
+      for (size_t n : sizes) blocks.emplace_back(static_cast<unsigned char*>(m->allocate(n)), n);
+    size_t total = 0;
+    for (size_t n : sizes) total += n;
+    EXPECT_EQ(a.held(), total);
+    EXPECT_EQ(b.held(), total);
+    for (size_t i = 0; i < blocks.size(); ++i)
+      memset(blocks[i].first, static_cast<int>(i + 1), blocks[i].second);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      const unsigned char* p = blocks[i].first;
+      for (size_t k = 0; k < blocks[i].second; ++k)
+        ASSERT_EQ(p[k], static_cast<unsigned char>(i + 1)) << "block " << i << " byte " << k;
+    }
+    // Half of them go back before the end, to be taken again by the next round.
+    for (size_t i = 0; i < blocks.size(); i += 2)
+      (i < sizes.size() ? a : b).deallocate(blocks[i].first);
+  }
+  xercesc::XMLPlatformUtils::Terminate();
+}
+
 TEST(hostile_documents, every_reader_fails_within_bounds) {
   xrq5_test::temp_dir d;
   const std::string log = d.path() + "/log";
