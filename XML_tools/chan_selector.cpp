@@ -8,6 +8,7 @@
 #include <string>
 
 #include "event_util.h"
+#include "xrq5_name_index.h"
 
 namespace {
 
@@ -15,24 +16,7 @@ namespace {
 struct probe {
   explicit probe(const char* n) : name(n), len(strlen(n)), hash(hash_of(n, len)) {}
 
-  static uint64_t mix(uint64_t h) {
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ULL;
-    return h ^ (h >> 33);
-  }
-  static uint64_t hash_of(const char* p, size_t len) {
-    uint64_t h = 0x9E3779B97F4A7C15ULL ^ len;
-    for (; len >= 8; p += 8, len -= 8) {
-      uint64_t k;
-      memcpy(&k, p, 8);
-      h = mix(h ^ k);
-    }
-    uint64_t tail = 0;
-    memcpy(&tail, p, len);
-    return mix(h ^ tail);
-  }
+  static uint64_t hash_of(const char* p, size_t len) { return xrq5_name_hash(p, len); }
 
   const char* name;
   size_t len;

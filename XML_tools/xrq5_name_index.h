@@ -1,6 +1,5 @@
-// A hash index from names to the first value filed under each name, for the look-ups
-// that a linear first-match scan would make quadratic (used inside the libraries; public
-// because chan_selector holds some).
+// Internal: a hash index from names to the first value filed under each name, for the
+// look-ups that a linear first-match scan would make quadratic. Not installed.
 //
 // Open addressing with linear probing in one array: a probe touches one slot, and the
 // name itself (which stays in the caller's record) only when the hashes agree.
@@ -11,6 +10,27 @@
 #include <cstring>
 #include <utility>
 #include <vector>
+
+// The hash of a name of `len` bytes: eight bytes at a time through a 64-bit mixer.
+inline uint64_t xrq5_name_mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  return h ^ (h >> 33);
+}
+
+inline uint64_t xrq5_name_hash(const char* p, size_t len) {
+  uint64_t h = 0x9E3779B97F4A7C15ULL ^ len;
+  for (; len >= 8; p += 8, len -= 8) {
+    uint64_t k;
+    memcpy(&k, p, 8);
+    h = xrq5_name_mix(h ^ k);
+  }
+  uint64_t tail = 0;
+  memcpy(&tail, p, len);
+  return xrq5_name_mix(h ^ tail);
+}
 
 // V is the value filed under a name: a record pointer or a list position.
 template <class V>
@@ -61,25 +81,7 @@ class xrq5_name_index {
     bool used;
   };
 
-  static uint64_t mix(uint64_t h) {
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ULL;
-    return h ^ (h >> 33);
-  }
-
-  static uint64_t hash(const char* p, size_t len) {
-    uint64_t h = 0x9E3779B97F4A7C15ULL ^ len;
-    for (; len >= 8; p += 8, len -= 8) {
-      uint64_t k;
-      memcpy(&k, p, 8);
-      h = mix(h ^ k);
-    }
-    uint64_t tail = 0;
-    memcpy(&tail, p, len);
-    return mix(h ^ tail);
-  }
+  static uint64_t hash(const char* p, size_t len) { return xrq5_name_hash(p, len); }
 
   void grow() {
     std::vector<slot> old;
