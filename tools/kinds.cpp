@@ -18,6 +18,7 @@
 #include "stdout_guard.h"
 #include "user_case_trigger.h"
 #include "xrq5_gige_descr.h"
+#include "xrq5_output.h"
 
 namespace {
 
@@ -47,20 +48,10 @@ bool quiet = false;
 // device, a closed descriptor).
 bool to_stdout(const char* data, size_t size) {
   fflush(stdout);
-  const char* p = data;
-  size_t left = size;
-  while (left > 0) {
-    const ssize_t n = write(STDOUT_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      fprintf(stderr, "xrq5xml convert: cannot write to standard output: %s\n",
-              strerror(n < 0 ? errno : EIO));
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
+  errno = EIO;  // what a write that writes nothing leaves
+  if (xrq5_output::write_all(STDOUT_FILENO, data, size)) return true;
+  fprintf(stderr, "xrq5xml convert: cannot write to standard output: %s\n", strerror(errno));
+  return false;
 }
 
 bool to_stdout(const std::string& text) { return to_stdout(text.data(), text.size()); }
