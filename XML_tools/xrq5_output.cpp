@@ -162,15 +162,24 @@ bool write_all(int fd, const char* p, size_t left) {
   return true;
 }
 
+namespace {
+
+// "<text><name>'" on standard output, then the system error of the failed call.
+void report_failure(const char* text, const char* name, const char* call) {
+  const int e = errno;
+  printf("%s%s'\n", text, name);
+  fflush(stdout);
+  errno = e;
+  perror(call);
+}
+
+}  // namespace
+
 bool output::open(const char* file_name) {
   if (file_name == nullptr || file_name[0] == '\0') return true;
   name_ = file_name;
   if (!file_.open(file_name, "w")) {
-    const int e = errno;
-    printf("%s%s'\n", m_.open_failed, file_name);
-    fflush(stdout);
-    errno = e;
-    perror("fopen");
+    report_failure(m_.open_failed, file_name, "fopen");
     return false;
   }
   if (m_.announce) printf("%s%s' has been created\n", m_.announce, file_name);
@@ -189,11 +198,7 @@ bool output::put(const std::string& doc, int fd) {
 bool output::close(bool announce_close) {
   if (file() == nullptr) return true;
   if (!file_.commit()) {
-    const int e = errno;
-    printf("%s%s'\n", m_.file_failed, name_);
-    fflush(stdout);
-    errno = e;
-    perror("fwrite");
+    report_failure(m_.file_failed, name_, "fwrite");
     return false;
   }
   if (announce_close && m_.announce) printf("%s%s' has been closed\n", m_.announce, name_);

@@ -118,9 +118,9 @@ int eval_command(const eval_options& opt) {
   std::vector<char> given_dict;
   if (env_dict != nullptr && !load_dictionary(env_dict, &given_dict)) return EXIT_PROBLEMS;
 
-  std::vector<xrq5_user_case_trigger*> triggers;
-  if (parse_trigger_list_readf(files[0], &triggers)) {
-    for (xrq5_user_case_trigger* t : triggers) XRQ5_FREE_USER(t);
+  xrq5_trigger_list owned;  // frees the records on every way out
+  std::vector<xrq5_user_case_trigger*>& triggers = *owned.get();
+  if (owned.readf(files[0])) {
     fprintf(stderr, "xrq5xml eval: '%s' did not read cleanly as a trigger list\n",
             shown_name(files[0]).c_str());
     return EXIT_PROBLEMS;
@@ -129,7 +129,6 @@ int eval_command(const eval_options& opt) {
   std::string error;
   const int r = xrq5_evb_read_file(files[1], &events, &error);
   if (r != XRQ5_EVB_OK) {
-    for (xrq5_user_case_trigger* t : triggers) XRQ5_FREE_USER(t);
     fprintf(stderr, "xrq5xml eval: %s\n", error.c_str());
     return r == XRQ5_EVB_OPEN_FAILED ? EXIT_UNREADABLE : EXIT_PROBLEMS;
   }
@@ -257,6 +256,5 @@ int eval_command(const eval_options& opt) {
              tallies[i].missing, tallies[i].invalid ? ", invalid" : "");
     }
   }
-  for (xrq5_user_case_trigger* t : triggers) XRQ5_FREE_USER(t);
   return invalid ? EXIT_PROBLEMS : EXIT_CLEAN;
 }
