@@ -4,11 +4,12 @@
 
 #include "xrq5_parser_factory.h"
 #include "xrq5_sax_common.h"
+#include "xrq5_sax_state.h"
 
 SAX_File_Parser::SAX_File_Parser() : init(false), gotMore(true), parser(nullptr) {
   if (!xrq5_sax::initialize_platform()) return;
   try {
-    parser = xrq5_sax::make_parser(&handler, handler.parser_memory(), 0);
+    parser = xrq5_sax_state<attrf>::parser_for(handler, 0);
     init = true;
   } catch (...) {
     parser = nullptr;  // out of memory while building the parser
@@ -16,13 +17,9 @@ SAX_File_Parser::SAX_File_Parser() : init(false), gotMore(true), parser(nullptr)
 }
 
 SAX_File_Parser::~SAX_File_Parser() {
-  if (init) {
-    handler.resetTagValue();
-    delete parser;
-  }
-  // The handler is a member, destroyed only after this body: release what it holds
+  // The handler is a member, destroyed only after this body: its state and parser go
   // now, before the platform is terminated.
-  handler.release_all();
+  xrq5_sax_state<attrf>::recycle(handler, token);
   xercesc::XMLPlatformUtils::Terminate();
 }
 
@@ -31,7 +28,7 @@ bool SAX_File_Parser::init_ok() { return init; }
 bool SAX_File_Parser::start(char* file) {
   if (!init) return true;
   xrq5_bound_parser(parser, xrq5_file_size(file));
-  return xrq5_sax::start_parse(parser, file, nullptr, token);
+  return xrq5_sax_state<attrf>::start(handler, file, nullptr, token);
 }
 
 int SAX_File_Parser::parse(char** tag, char** value) {

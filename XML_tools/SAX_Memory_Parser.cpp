@@ -5,6 +5,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include "xrq5_sax_common.h"
+#include "xrq5_sax_state.h"
 
 SAX_Memory_Parser::SAX_Memory_Parser(char* buffer)
     : init(false), gotMore(true), memBufIS(nullptr), parser(nullptr), handler(nullptr) {
@@ -13,26 +14,22 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* buffer)
     handler = new MemParseHandlers;
     const char* text = buffer ? buffer : "";
     const size_t size = strlen(text);
-    parser = xrq5_sax::make_parser(handler, handler->parser_memory(), size);
-    memBufIS = new xercesc::MemBufInputSource(reinterpret_cast<const XMLByte*>(text), size,
-                                              "my_mem_info", false);
-    memBufIS->setCopyBufToStream(false);  // parse the caller's buffer in place
+    // Parser and input source belong to the handler's state, which the next parser of
+    // this thread takes over.
+    parser = xrq5_sax_state<attr>::parser_for(*handler, size);
+    memBufIS = xrq5_sax_state<attr>::input_for(*handler, text, size);
     init = true;
   } catch (...) {
     // Out of memory while building the parser: leave init false and own nothing.
-    delete parser;
     parser = nullptr;
+    memBufIS = nullptr;
     delete handler;
     handler = nullptr;
   }
 }
 
 SAX_Memory_Parser::~SAX_Memory_Parser() {
-  if (init) {
-    handler->resetTagValue();
-    delete parser;
-    delete memBufIS;
-  }
+  if (handler != nullptr) xrq5_sax_state<attr>::recycle(*handler, token);
   delete handler;
   // Xerces counts nested initialisations; every construction called Initialize.
   xercesc::XMLPlatformUtils::Terminate();
@@ -42,7 +39,7 @@ bool SAX_Memory_Parser::init_ok() { return init; }
 
 bool SAX_Memory_Parser::start() {
   if (!init) return true;
-  return xrq5_sax::start_parse(parser, nullptr, memBufIS, token);
+  return xrq5_sax_state<attr>::start(*handler, nullptr, memBufIS, token);
 }
 
 int SAX_Memory_Parser::parse(char** tag, char** value) {

@@ -12,6 +12,12 @@ namespace {
 constexpr size_t link_size = (sizeof(void*) * 2 + sizeof(size_t) + 15) / 16 * 16;
 constexpr size_t spare_from = 32 * 1024;
 constexpr size_t cache_from = 1024;
+constexpr size_t small_step = 16;
+constexpr size_t small_bytes_max = 64 * 1024;
+
+// The size class of a request, and the bytes a block of that class can hold.
+constexpr size_t small_class(size_t size) { return size == 0 ? 0 : (size - 1) / small_step; }
+constexpr size_t class_bytes(size_t c) { return (c + 1) * small_step; }
 
 // Blocks of 1 KB and more that this thread's parsers gave back, kept for the next
 // parser of the same thread: every parser makes its scanner's and readers' buffers
@@ -76,6 +82,13 @@ xrq5_parser_memory::~xrq5_parser_memory() {
     b = next;
   }
   if (spare_ != nullptr) give_back(spare_, spare_->size);
+  for (block* b : small_) {
+    while (b != nullptr) {
+      block* next = b->next;
+      free(b);
+      b = next;
+    }
+  }
 }
 
 xercesc::MemoryManager* xrq5_parser_memory::getExceptionMemoryManager() {
@@ -98,7 +111,18 @@ void* xrq5_parser_memory::allocate(XMLSize_t size) {
     throw xercesc::OutOfMemoryException();
   }
   block* b;
-  if (spare_ != nullptr && spare_->size == size) {
+  const size_t c = small_class(size);
+  if (c < small_classes) {
+    b = small_[c];
+    if (b != nullptr) {
+      small_[c] = b->next;
+      small_bytes_ -= class_bytes(c);
+    } else {
+      // Room for any request of its class, so that any of them can reuse it.
+      b = static_cast<block*>(malloc(link_size + class_bytes(c)));
+      if (b == nullptr) throw xercesc::OutOfMemoryException();
+    }
+  } else if (spare_ != nullptr && spare_->size == size) {
     b = spare_;
     spare_ = nullptr;
   } else {
@@ -121,6 +145,17 @@ void xrq5_parser_memory::deallocate(void* p) {
   held_ -= b->size;
   b->prev->next = b->next;
   b->next->prev = b->prev;
+  const size_t c = small_class(b->size);
+  if (c < small_classes) {
+    if (small_bytes_ + class_bytes(c) > small_bytes_max) {
+      free(b);
+      return;
+    }
+    small_bytes_ += class_bytes(c);
+    b->next = small_[c];
+    small_[c] = b;
+    return;
+  }
   if (b->size >= spare_from) std::swap(b, spare_);
   if (b != nullptr) give_back(b, b->size);
 }

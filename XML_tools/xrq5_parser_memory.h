@@ -2,7 +2,8 @@
 // linked into a list; what the parser has not given back when the manager is
 // destroyed (after the parser) is freed then. Blocks of 1 KB and more go instead to a
 // cache of the thread (at most 48 blocks and 1 MB, freed when the thread ends), where
-// the next parser's requests of the same sizes find them. Xerces leaks on some error paths (a
+// the next parser's requests of the same sizes find them; blocks under 512 bytes stay
+// with the manager (at most 64 KB of them) for its own next requests. Xerces leaks on some error paths (a
 // parameter entity reference inside a mixed content model of the internal subset
 // loses the content-model nodes built so far), and a DAQ process parses hostile or
 // broken documents for as long as it runs.
@@ -41,6 +42,12 @@ class xrq5_parser_memory : public xercesc::MemoryManager {
   // makes and drops a reader of some 100 KB per entity reference, which would
   // otherwise map and unmap pages each time.
   block* spare_ = nullptr;
+  // Small blocks given back, by size class (16 bytes apart), for the next requests of
+  // their class: a parser kept for the thread's next document makes and drops the same
+  // small objects (element declarations, names) for every document.
+  static constexpr size_t small_classes = 32;
+  block* small_[small_classes] = {};
+  size_t small_bytes_ = 0;
   size_t held_ = 0;
   size_t budget_ = 0;
   bool told_ = false;

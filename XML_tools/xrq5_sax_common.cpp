@@ -1,5 +1,6 @@
 #include "xrq5_sax_common.h"
 
+#include <atomic>
 #include <iostream>
 
 #include <xercesc/framework/XMLPScanToken.hpp>
@@ -20,8 +21,20 @@ transcoded::~transcoded() {
   if (text_) XMLString::release(&text_);
 }
 
+namespace {
+std::atomic<unsigned long> generation{1};
+}
+
+unsigned long platform_generation() {
+  if (xercesc::XMLPlatformUtils::fgMemoryManager == nullptr) generation.fetch_add(1);
+  return generation.load(std::memory_order_relaxed);
+}
+
 bool initialize_platform() {
   xrq5_hold_platform();  // a failure shows again in the Initialize below
+  // A program that terminated the platform once too often took the library's
+  // reference: this Initialize sets up a new platform.
+  platform_generation();
   try {
     xercesc::XMLPlatformUtils::Initialize(xercesc::XMLUni::fgXercescDefaultLocale, nullptr,
                                           nullptr, nullptr);

@@ -28,6 +28,10 @@ class transcoded {
 // false when it throws.
 bool initialize_platform();
 
+// Changes whenever the platform has been seen down: what was made with the platform of
+// an earlier generation must not be used or deleted through Xerces any more.
+unsigned long platform_generation();
+
 // Creates the SAX1 parser with our settings over the memory `memory`, bounded for a
 // document of `document_size` bytes (0: not known yet), and installs `handler` in it.
 xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xrq5_parser_memory* memory,

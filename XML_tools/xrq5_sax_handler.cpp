@@ -5,10 +5,12 @@
 
 #include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLString.hpp>
 
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
+#include "xrq5_parser_factory.h"
 #include "xrq5_sax_common.h"
 #include "xrq5_sax_state.h"
 
@@ -115,12 +117,167 @@ xrq5_sax_handler<Attr>::xrq5_sax_handler()
       value(nullptr),
       error_count(0),
       end_flag(false),
-      state(new xrq5_sax_state<Attr>) {}
+      state(xrq5_sax_state<Attr>::take()) {}
 
 template <class Attr>
 xrq5_sax_handler<Attr>::~xrq5_sax_handler() {
-  release_all();
-  delete state;
+  if (state != nullptr) xrq5_sax_state<Attr>::drop(state);
+}
+
+namespace {
+
+// A thread's idle handler state, with the Xerces parser in it, for the next parser of
+// that thread. The thread's end deletes it, while the library's reference keeps the
+// platform up; a library still referenced by a thread's destructor stays loaded
+// until that thread ends.
+template <class Attr>
+struct idle_state {
+  ~idle_state() {
+    closed = true;
+    if (st != nullptr) xrq5_sax_state<Attr>::drop(st);
+    st = nullptr;
+  }
+  xrq5_sax_state<Attr>* st = nullptr;
+  bool closed = false;
+};
+
+template <class Attr>
+idle_state<Attr>& idle() {
+  static thread_local idle_state<Attr> held;
+  return held;
+}
+
+// What an idle state may keep: storage past these goes back to the heap, so a thread
+// that once read a large document does not hold its buffers for good.
+constexpr size_t idle_text_capacity = 4096;
+constexpr size_t idle_attributes = 16;
+constexpr size_t idle_parser_bytes = size_t(256) << 10;
+
+}  // namespace
+
+template <class Attr>
+void xrq5_sax_state<Attr>::trim() {
+  for (text_buffer* b : {&tag_buf, &value_buf, &pending_tag_buf})
+    if (b->capacity > idle_text_capacity) *b = text_buffer();
+  if (step_text.capacity() > idle_text_capacity) step_text = std::basic_string<XMLCh>();
+  for (std::vector<attr_slot*>* v : {&slots, &pending_slots}) {
+    while (v->size() > idle_attributes) {
+      delete v->back();
+      v->pop_back();
+    }
+    for (attr_slot* a : *v)
+      if (a != nullptr)
+        for (text_buffer* b : {&a->name, &a->type, &a->value})
+          if (b->capacity > idle_text_capacity) *b = text_buffer();
+  }
+}
+
+template <class Attr>
+xrq5_sax_state<Attr>* xrq5_sax_state<Attr>::take() {
+  idle_state<Attr>& i = idle<Attr>();
+  xrq5_sax_state* st = i.st;
+  i.st = nullptr;
+  return st != nullptr ? st : new xrq5_sax_state;
+}
+
+template <class Attr>
+void xrq5_sax_state<Attr>::drop(xrq5_sax_state* st) {
+  if (st->parser != nullptr && st->platform == xrq5_sax::platform_generation() &&
+      st->platform_memory == xercesc::XMLPlatformUtils::fgMemoryManager) {
+    delete st->input;
+    delete st->parser;
+  }
+  // Otherwise the blocks of both go with the memory, and no Xerces code runs over a
+  // platform that is gone.
+  st->input = nullptr;
+  st->parser = nullptr;
+  delete st;
+}
+
+template <class Attr>
+xercesc::SAXParser* xrq5_sax_state<Attr>::parser_for(xrq5_sax_handler<Attr>& h,
+                                                     size_t document_size) {
+  const unsigned long generation = xrq5_sax::platform_generation();
+  const void* platform_memory = xercesc::XMLPlatformUtils::fgMemoryManager;
+  if (h.state->parser != nullptr &&
+      (h.state->platform != generation || h.state->platform_memory != platform_memory)) {
+    drop(h.state);
+    h.state = nullptr;
+    h.state = new xrq5_sax_state;
+  }
+  xrq5_sax_state& st = *h.state;
+  if (st.parser == nullptr) {
+    st.parser = xrq5_sax::make_parser(&h, &st.memory, document_size);
+    st.platform = generation;
+    st.platform_memory = platform_memory;
+  } else {
+    st.parser->setDocumentHandler(&h);
+    st.parser->setErrorHandler(&h);
+    xrq5_bound_parser(st.parser, document_size);
+  }
+  st.unsound = false;
+  st.mid_document = false;
+  return st.parser;
+}
+
+template <class Attr>
+xercesc::MemBufInputSource* xrq5_sax_state<Attr>::input_for(xrq5_sax_handler<Attr>& h,
+                                                             const char* bytes, size_t size) {
+  xrq5_sax_state& st = *h.state;
+  const XMLByte* b = reinterpret_cast<const XMLByte*>(bytes);
+  if (st.input != nullptr) {
+    st.input->resetMemBufInputSource(b, size);
+  } else {
+    st.input = new (&st.memory) xercesc::MemBufInputSource(b, size, "my_mem_info", false,
+                                                            &st.memory);
+    st.input->setCopyBufToStream(false);  // parse the caller's buffer in place
+  }
+  return st.input;
+}
+
+template <class Attr>
+bool xrq5_sax_state<Attr>::start(xrq5_sax_handler<Attr>& h, const char* file,
+                                 const xercesc::InputSource* source,
+                                 xercesc::XMLPScanToken& token) {
+  xrq5_sax_state& st = *h.state;
+  const bool unsound = st.unsound;
+  st.unsound = st.mid_document = true;
+  const bool failed = xrq5_sax::start_parse(st.parser, file, source, token);
+  // A failed start leaves the parser unsound: it is not kept for another document.
+  st.unsound = unsound || failed;
+  return failed;
+}
+
+template <class Attr>
+void xrq5_sax_state<Attr>::recycle(xrq5_sax_handler<Attr>& h, xercesc::XMLPScanToken& token) {
+  xrq5_sax_state* st = h.state;
+  if (st == nullptr) return;
+  // A document with problems may have left Xerces in a state nobody tests: not kept.
+  bool keep = st->parser != nullptr && !st->unsound && h.error_count == 0 &&
+              st->platform == xrq5_sax::platform_generation() &&
+              st->platform_memory == xercesc::XMLPlatformUtils::fgMemoryManager;
+  h.vattr.clear();
+  h.end_flag = false;
+  h.resetDocument();
+  h.state = nullptr;
+  if (keep && st->mid_document) {
+    try {
+      st->parser->parseReset(token);  // abandoned before its end
+      st->mid_document = false;
+    } catch (...) {
+      keep = false;
+    }
+  }
+  idle_state<Attr>& i = idle<Attr>();
+  keep = keep && !i.closed && i.st == nullptr && st->memory.held() <= idle_parser_bytes;
+  if (!keep) {
+    drop(st);
+    return;
+  }
+  st->parser->setDocumentHandler(nullptr);
+  st->parser->setErrorHandler(nullptr);
+  st->trim();
+  i.st = st;
 }
 
 template <class Attr>
@@ -138,10 +295,16 @@ int xrq5_sax_handler<Attr>::parse_step(xercesc::SAXParser* parser, xercesc::XMLP
     apply_pending();  // read ahead by the last step: no Xerces call now
   } else {
     if (!gotMore) return -1;
+    const bool unsound = state->unsound;
+    state->unsound = true;  // until Xerces returns
     gotMore = parser->parseNext(token);
     if (state->text_open && error_count == 0) read_ahead(parser, token, gotMore);
     end_step();
-    if (!gotMore) parser->parseReset(token);
+    if (!gotMore) {
+      parser->parseReset(token);
+      state->mid_document = false;
+    }
+    state->unsound = unsound;
   }
   if (error_count != 0) return error_count;
   if (t) *t = tag;
@@ -180,6 +343,7 @@ void xrq5_sax_handler<Attr>::end_step() {
 
 template <class Attr>
 void xrq5_sax_handler<Attr>::release_all() {
+  if (state == nullptr) return;
   using slot = typename xrq5_sax_state<Attr>::attr_slot;
   using buffer = typename xrq5_sax_state<Attr>::text_buffer;
   xrq5_sax_state<Attr>& st = *state;

@@ -23,9 +23,12 @@
 /// Warnings, errors and fatal errors are printed to standard error with the system id,
 /// line and column, and counted; none of them throws.
 ///
-/// The storage behind the strings, the step and the memory of the parser that the
-/// handler serves sit behind one pointer (xrq5_sax_state, inside the library), so the
-/// layout of the handler is its fields below and nothing else.
+/// The storage behind the strings, the step, and the Xerces parser that the handler
+/// serves with its memory sit behind one pointer (xrq5_sax_state, inside the library),
+/// so the layout of the handler is its fields below and nothing else. When a pull
+/// parser is destroyed after a clean document, that state is kept for the next pull
+/// parser of the same thread, so a parser's construction and start do not build Xerces'
+/// scanner, grammar and buffers anew.
 #ifndef XRQ5_SAX_HANDLER_H
 #define XRQ5_SAX_HANDLER_H
 
@@ -86,8 +89,9 @@ class XRQ5_API xrq5_sax_handler : public xercesc::HandlerBase {
   /// Releases every string and attribute record (the handler stays usable).
   void release_all();
 
-  /// The memory of the parser that this handler serves: it lives as long as the
-  /// handler, which outlives the parser, and frees what the parser leaves behind.
+  /// The memory of the parser that this handler serves: it goes with the parser (kept
+  /// for the thread's next pull parser, or deleted after it) and frees what the
+  /// parser leaves behind.
   xrq5_parser_memory* parser_memory();
 
   /// Warnings, errors and fatal errors since the document was reset.

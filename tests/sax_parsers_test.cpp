@@ -2,9 +2,13 @@
 // file parser over a file holding it).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <xercesc/util/PlatformUtils.hpp>
 
@@ -265,6 +269,91 @@ TEST_P(sax_parser, parsers_in_sequence_and_abandoned_mid_document) {
   }
 }
 
+// The parser of a document is kept for the next document of the thread: nothing of
+// one document (its declarations, encoding, a stop in its middle, an error, a bound
+// reached) shows in the next.
+TEST_P(sax_parser, a_document_sees_nothing_of_the_one_before) {
+  std::string expanding = "<!DOCTYPE R [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">";
+  const char* names = "abcdefghij";
+  for (int i = 1; i < 10; ++i) {
+    expanding += std::string("<!ENTITY ") + names[i] + " \"";
+    for (int k = 0; k < 10; ++k) expanding += std::string("&") + names[i - 1] + ";";
+    expanding += "\">";
+  }
+  expanding += "]><R>&j;</R>";
+  const std::string plain = "<S><C>three</C></S>";
+  const std::string plain_steps = "0 S/-; 0 C/-; 0 C/three; 0 -/-; 0 -/-; 0 -/-; end";
+  struct sequence {
+    const char* name;
+    std::string before;
+    int before_steps;
+    std::string doc;
+    std::string want;
+  };
+  const sequence table[] = {
+      {"entity declared before", "<!DOCTYPE R [<!ENTITY e \"x\">]><R>&e;</R>", 100,
+       "<R>&e;</R>", "0 R/-; 1 -/-; end"},
+      {"grammar validated before", "<!DOCTYPE R [<!ELEMENT R (A)><!ELEMENT A EMPTY>]><R><A/></R>",
+       100, "<R><B/></R>", "0 R/-; 0 B/-; 0 -/-; 0 -/-; end"},
+      {"encoding declared before",
+       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><R>\xb5</R>", 100,
+       "<R>\xc3\xa9</R>", "0 R/-; 0 R/\xc3\xa9; 0 -/-; 0 -/-; end"},
+      {"abandoned in its middle", "<R><A>one</A><B>two</B></R>", 3, plain, plain_steps},
+      {"abandoned within read-ahead", "<!DOCTYPE R [<!ENTITY e \"x\">]><R><A>1&e;2</A><B/></R>", 3,
+       plain, plain_steps},
+      {"not well-formed", "<R><A>1</B></R>", 100, plain, plain_steps},
+      {"prolog not well-formed", "<?xml version=\"1.0\" encoding=\"nonsense\"?><R/>", 100, plain,
+       plain_steps},
+      {"expansion bounded", expanding, 1000000, plain, plain_steps},
+  };
+  for (const sequence& s : table) {
+    SCOPED_TRACE(s.name);
+    std::string got[2];
+    capture cap;
+    for (std::string& g : got) {
+      try {
+        steps(s.before, s.before_steps);
+      } catch (...) {
+      }
+      g = steps(s.doc);
+    }
+    cap.stop();
+    EXPECT_EQ(got[0], s.want);
+    EXPECT_EQ(got[1], s.want);
+  }
+  // Attribute defaults of a declaration apply to their own document only.
+  capture cap;
+  steps("<!DOCTYPE R [<!ATTLIST A d CDATA \"dflt\">]><R><A/></R>");
+  auto p = open("<R><A/></R>");
+  ASSERT_FALSE(p->start());
+  char *tag, *value, *a;
+  ASSERT_EQ(p->parse(&tag, &value), 0);
+  ASSERT_EQ(p->parse(&tag, &value), 0);
+  EXPECT_STREQ(tag, "A");
+  EXPECT_EQ(p->get_attr("d", &a), -1);
+}
+
+// Two parsers alive at once in one thread each have their own Xerces parser and
+// strings.
+TEST_P(sax_parser, nested_parsers_do_not_share) {
+  auto outer = open("<R><A>outer</A></R>");
+  ASSERT_FALSE(outer->start());
+  char *tag, *value;
+  ASSERT_EQ(outer->parse(&tag, &value), 0);
+  {
+    auto inner = open("<Q><B>inner</B></Q>");
+    ASSERT_FALSE(inner->start());
+    char *t2, *v2;
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(inner->parse(&t2, &v2), 0);
+    EXPECT_STREQ(v2, "inner");
+    EXPECT_STREQ(tag, "R");
+  }
+  ASSERT_EQ(outer->parse(&tag, &value), 0);
+  ASSERT_EQ(outer->parse(&tag, &value), 0);
+  EXPECT_STREQ(tag, "A");
+  EXPECT_STREQ(value, "outer");
+}
+
 INSTANTIATE_TEST_SUITE_P(both, sax_parser, ::testing::Values(memory, file),
                          [](const ::testing::TestParamInfo<parser_kind>& i) {
                            return i.param == memory ? "memory" : "file";
@@ -335,6 +424,52 @@ bool platform_up() { return xercesc::XMLPlatformUtils::fgMemoryManager != nullpt
   exit(0);
 }
 
+// A program that terminates once too often and then initialises the platform itself:
+// the parser kept from before is not used over the new platform.
+[[noreturn]] void caller_terminates_then_initialises_itself() {
+  if (!read_once()) std::_Exit(2);
+  xercesc::XMLPlatformUtils::Terminate();
+  xercesc::XMLPlatformUtils::Initialize();
+  if (!read_once() || !read_once()) std::_Exit(3);
+  xercesc::XMLPlatformUtils::Terminate();
+  if (!read_once()) std::_Exit(4);
+  exit(0);
+}
+
+// Threads read at once, each with the parser kept for it; a thread's end releases it
+// (the sanitizer run sees a leak otherwise). Constructions and destructions, which
+// count platform references, take turns.
+[[noreturn]] void threads_read_with_their_own_parsers() {
+  std::mutex turns;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &turns, &wrong] {
+      for (int i = 0; i < 50; ++i) {
+        const std::string want = "t" + std::to_string(t) + "-" + std::to_string(i);
+        std::string doc = "<R><A k=\"" + want + "\">" + want + "</A></R>";
+        std::unique_ptr<SAX_Memory_Parser> p;
+        {
+          std::lock_guard<std::mutex> lock(turns);
+          p.reset(new SAX_Memory_Parser(&doc[0]));
+        }
+        char *tag = nullptr, *value = nullptr, *a = nullptr;
+        bool ok = p->init_ok() && !p->start();
+        for (int s = 0; ok && s < 3; ++s) ok = p->parse(&tag, &value) == 0;
+        ok = ok && value != nullptr && want == value && p->get_attr(const_cast<char*>("k"), &a) == 0 &&
+             want == a;
+        if (!ok) ++wrong;
+        std::lock_guard<std::mutex> lock(turns);
+        p.reset();
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  if (wrong != 0) std::_Exit(2);
+  if (!read_once()) std::_Exit(3);
+  exit(0);
+}
+
 // Each case runs in a fresh process (the library's reference to the platform is per
 // process) and ends through the exit handlers, where that reference is released.
 TEST(xerces_platform, library_keeps_it_up_between_parsers_and_exits_cleanly) {
@@ -343,6 +478,8 @@ TEST(xerces_platform, library_keeps_it_up_between_parsers_and_exits_cleanly) {
   EXPECT_EXIT(caller_brackets_its_reads(), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(parser_outlives_callers_pair(), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(caller_terminates_once_too_often(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(caller_terminates_then_initialises_itself(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(threads_read_with_their_own_parsers(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(sax_memory_parser, null_buffer_is_an_empty_document) {
