@@ -2,11 +2,11 @@
 // linked into a list; what the parser has not given back when the manager is
 // destroyed (after the parser) is freed then. Blocks of 1 KB and more go instead to a
 // cache of the thread (at most 48 blocks and 1 MB, freed when the thread ends), where
-// the next parser's requests of the same sizes find them; blocks under 512 bytes stay
-// with the manager (at most 64 KB of them) for its own next requests. Xerces leaks on some error paths (a
-// parameter entity reference inside a mixed content model of the internal subset
-// loses the content-model nodes built so far), and a DAQ process parses hostile or
-// broken documents for as long as it runs.
+// the next parser's requests of the same sizes find them; blocks of up to 512 bytes
+// stay with the manager (at most 64 KB of them) for its own next requests. Xerces
+// leaks on some error paths (a parameter entity reference inside a mixed content model
+// of the internal subset loses the content-model nodes built so far), and a DAQ
+// process parses hostile or broken documents for as long as it runs.
 //
 // A budget bounds what the parser holds at once: an allocation past it prints why on
 // standard error (once per budget set) and throws OutOfMemoryException, which ends the

@@ -456,8 +456,8 @@ bool platform_up() { return xercesc::XMLPlatformUtils::fgMemoryManager != nullpt
         char *tag = nullptr, *value = nullptr, *a = nullptr;
         bool ok = p->init_ok() && !p->start();
         for (int s = 0; ok && s < 3; ++s) ok = p->parse(&tag, &value) == 0;
-        ok = ok && value != nullptr && want == value && p->get_attr(const_cast<char*>("k"), &a) == 0 &&
-             want == a;
+        ok = ok && value != nullptr && want == value &&
+             p->get_attr(const_cast<char*>("k"), &a) == 0 && want == a;
         if (!ok) ++wrong;
         std::lock_guard<std::mutex> lock(turns);
         p.reset();
