@@ -7,6 +7,9 @@
 /// success); parse() until it returns non-zero; get_attr() after any step; destroy.
 /// Every construction initialises and every destruction terminates the Xerces
 /// platform, so parsers must not be created or destroyed in several threads at once.
+/// A parser destroyed after a document without problems leaves its Xerces parser and
+/// buffers to the next parser of the same thread (each thread keeps at most one of
+/// each kind, released when the thread ends).
 ///
 /// The document cannot make the parser read anything else: external DTDs and external
 /// entities are not fetched (a document that needs one fails). What a parse may hold
