@@ -14,6 +14,7 @@
 #include "attr_tags_functions.h"
 #include "xrq5_name_index.h"
 #include "xrq5_output.h"
+#include "xrq5_position_index.h"
 #include "xrq5_reader.h"
 #include "xrq5_text.h"
 
@@ -216,12 +217,12 @@ class xcd_reader {
       if (!indexed_) {
         // Seeded in list order, first wins: the same answer as find_chan_entry.
         index_.reserve(list_->size());
-        for (chan_descr_2010* c : *list_) file_name(c);
+        for (size_t i = 0; i < list_->size(); ++i) file_name((*list_)[i], i);
         indexed_ = true;
       }
-      const auto filed = file_name(ent_);
+      const auto filed = file_name(ent_, list_->size());
       if (!filed.second) {  // an earlier record has this name
-        merge_into(filed.first);
+        merge_into((*list_)[filed.first]);
         drop_unlisted();
         f_ch_ = false;
         return;
@@ -231,8 +232,14 @@ class xcd_reader {
     listed_ = true;
   }
 
-  std::pair<chan_descr_2010*, bool> file_name(chan_descr_2010* c) {
-    return index_.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name), c);
+  // Files c's name as the name of list position `pos`.
+  std::pair<uint32_t, bool> file_name(const chan_descr_2010* c, size_t pos) {
+    const std::vector<chan_descr_2010*>& list = *list_;
+    return index_.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name),
+                         static_cast<uint32_t>(pos), [&list](uint32_t p) {
+                           const char* name = list[p]->prop_name;
+                           return std::make_pair(name, strnlen(name, sizeof list[p]->prop_name));
+                         });
   }
 
   void merge_into(chan_descr_2010* found) {
@@ -425,8 +432,9 @@ class xcd_reader {
   stat_descr* stats_ent_ = nullptr;
   bool bit_ = false, dim_ = false;
   bit_descr* unnamed_bit_ = nullptr;
-  // Property name to the first listed record of that name: find_chan_entry's answer.
-  xrq5_name_index<chan_descr_2010*> index_;
+  // Property name to the list position of the first record of that name:
+  // find_chan_entry's answer.
+  xrq5_position_index index_;
   bool indexed_ = false;
   int err_ = 0;
 };

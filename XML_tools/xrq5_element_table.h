@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <stdexcept>
 
@@ -14,25 +15,26 @@ struct element_name {
   int id;            // the reader's own number for it, not negative
 };
 
-// Names to the reader's ids. A look-up reads the tag once (its length and the bytes
-// at both ends place it in the table) and compares it with at most a few names, so
-// a step costs the same whatever the reader and however long an unknown tag is.
+// Names to the reader's ids. A look-up takes the tag's length and the bytes at both
+// ends to place it in the table, then compares it with the few names placed there.
 class element_table {
  public:
   static constexpr int none = -1;  // not one of the names
 
-  element_table(std::initializer_list<element_name> names) {
-    for (const element_name& n : names) add(n);
+  // At most 64 names.
+  element_table(std::initializer_list<element_name> names)
+      : element_table(names.begin(), names.end()) {}
+  element_table(const element_name* first, const element_name* last) {
+    for (; first != last; ++first) add(*first);
   }
 
   int find(const char* tag) const {
     if (tag == nullptr || tag[0] == '\0') return none;
-    size_t len = 1;
-    while (tag[len] != '\0') ++len;
+    const size_t len = strlen(tag);
     for (size_t i = place(len, tag[0], tag[len - 1]);; i = (i + 1) & (slots - 1)) {
       const slot& s = slots_[i];
       if (s.name == nullptr) return none;
-      if (s.len == len && same(s.name, tag, len)) return s.id;
+      if (s.len == len && memcmp(s.name, tag, len) == 0) return s.id;
     }
   }
 
@@ -52,20 +54,13 @@ class element_table {
     return (h ^ (h >> 15)) & (slots - 1);
   }
 
-  static bool same(const char* a, const char* b, size_t len) {
-    for (size_t i = 0; i < len; ++i)
-      if (a[i] != b[i]) return false;
-    return true;
-  }
-
   void add(const element_name& n) {
-    size_t len = 0;
-    while (n.name[len] != '\0') ++len;
+    const size_t len = strlen(n.name);
     if (len == 0 || n.id < 0 || 2 * (used_ + 1) > slots)
       throw std::logic_error("element_table: empty name, negative id or too many names");
     size_t i = place(len, n.name[0], n.name[len - 1]);
     for (; slots_[i].name != nullptr; i = (i + 1) & (slots - 1))
-      if (slots_[i].len == len && same(slots_[i].name, n.name, len)) return;  // first wins
+      if (slots_[i].len == len && memcmp(slots_[i].name, n.name, len) == 0) return;  // first wins
     slots_[i].name = n.name;
     slots_[i].len = static_cast<uint32_t>(len);
     slots_[i].id = n.id;

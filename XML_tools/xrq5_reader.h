@@ -91,15 +91,23 @@ outcome read(char* source, const element_table& names, IsRoot is_root, OnStep on
     step s;
     s.parser_ = p.get();
     s.attr_ = &step::attr_of<Parser>;
-    // A start tag counts one element; a step that saw none continues the last one.
+    // A start tag counts one element; a step that saw none continues the last one,
+    // whose tag (when it holds one) is the tag looked up last.
     unsigned int elements = p->get_element_counter();
+    bool looked_up = false;
     while (p->parse(&tag, &value) == 0) {
       const unsigned int now = p->get_element_counter();
-      s.tag = tag;
-      s.value = value;
-      s.element = names.find(tag);
       s.new_element = now != elements;
       elements = now;
+      if (s.new_element) looked_up = false;
+      s.tag = tag;
+      s.value = value;
+      if (tag == nullptr) {
+        s.element = element_table::none;
+      } else if (!looked_up) {
+        s.element = names.find(tag);
+        looked_up = true;
+      }
       on_step(static_cast<const step&>(s));
     }
     return {read_done, p->get_error_counter()};

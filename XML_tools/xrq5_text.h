@@ -29,13 +29,15 @@ inline size_t cut_length(const char* text, size_t max) {
 }
 
 // Puts `text` into the field: at most `max` bytes of it (cut_length), the rest of the
-// field zero-filled, so the field is always terminated. A null text leaves the field.
+// field zero-filled, so the field is always terminated. The field must hold a string
+// followed by zeros to its end, as a zeroed field or one filled here does: then only
+// a longer string written before leaves bytes to clear. A null text leaves the field.
 inline void copy_field(char* field, size_t size, const char* text, size_t max) {
   if (text == nullptr || size == 0) return;
   if (max > size - 1) max = size - 1;  // the terminator always fits
   const size_t n = cut_length(text, max);
   memcpy(field, text, n);
-  memset(field + n, 0, size - n);
+  if (field[n] != '\0') memset(field + n, 0, size - n);
 }
 
 template <size_t N>
