@@ -34,7 +34,7 @@ class element_table {
     for (size_t i = place(len, tag[0], tag[len - 1]);; i = (i + 1) & (slots - 1)) {
       const slot& s = slots_[i];
       if (s.name == nullptr) return none;
-      if (s.len == len && memcmp(s.name, tag, len) == 0) return s.id;
+      if (s.len == len && same(s.name, tag, len)) return s.id;
     }
   }
 
@@ -46,6 +46,22 @@ class element_table {
     uint32_t len = 0;
     int id = none;
   };
+
+  // Names are short: two overlapping word compares cover up to 16 bytes without a
+  // call, and never read outside the `len` bytes.
+  static bool same(const char* a, const char* b, size_t len) {
+    if (len >= 8 && len <= 16) return word<uint64_t>(a, b, 0) && word<uint64_t>(a, b, len - 8);
+    if (len >= 4 && len < 8) return word<uint32_t>(a, b, 0) && word<uint32_t>(a, b, len - 4);
+    return memcmp(a, b, len) == 0;
+  }
+
+  template <class Word>
+  static bool word(const char* a, const char* b, size_t at) {
+    Word x, y;
+    memcpy(&x, a + at, sizeof x);
+    memcpy(&y, b + at, sizeof y);
+    return x == y;
+  }
 
   static size_t place(size_t len, char first, char last) {
     const uint32_t h = static_cast<uint32_t>(len) * 0x9E3779B1u ^

@@ -1,9 +1,9 @@
 // Internal: the shape that every document reader shares. Not installed.
 //
 // A reader is a twin pair (memory text / file) over one loop: construct the parser,
-// init_ok, start, first step and root check, then one callback per further step
-// with that step's tag, text, element id (from the reader's table), whether it began
-// an element, and the element's attributes; readers never ask the parser. Exceptions
+// init_ok, start, first step and root check, then one callback per further step that
+// holds a tag, with the tag, its text, its id in the reader's table, whether the step
+// began the element, and the element's attributes; readers never ask the parser. Exceptions
 // that Xerces raises on the way are reported on standard error and end the read as a
 // failure, so none reaches the caller.
 #ifndef XRQ5_READER_H
@@ -48,7 +48,7 @@ outcome read(char* source, const element_table& names, IsRoot is_root, OnStep on
 // One step as a reader sees it. The strings live until the next step.
 class step {
  public:
-  const char* tag = nullptr;    // null when the step holds no element
+  const char* tag = nullptr;    // never null
   const char* value = nullptr;  // the element's text; null when it has none (yet)
   int element = element_table::none;  // the tag's id in the reader's table
   // The step read the element's start tag: an element with attributes and text, or
@@ -76,7 +76,8 @@ class step {
 
 // Reads `source` (the text for the memory parser, the file name for the file parser).
 // is_root(tag) decides on the first tag (null when there is none) and prints its own
-// message; on_step(const step&) sees every later step, its tag looked up in `names`.
+// message; on_step(const step&) sees every later step that holds a tag, looked up in
+// `names` (the steps without one only count characters and ends of elements).
 template <class Parser, class IsRoot, class OnStep>
 outcome read(char* source, const element_table& names, IsRoot is_root, OnStep on_step) {
   std::unique_ptr<Parser> p;
@@ -91,23 +92,18 @@ outcome read(char* source, const element_table& names, IsRoot is_root, OnStep on
     step s;
     s.parser_ = p.get();
     s.attr_ = &step::attr_of<Parser>;
-    // A start tag counts one element; a step that saw none continues the last one,
-    // whose tag (when it holds one) is the tag looked up last.
+    // A start tag counts one element and always leaves its tag held; a step that saw
+    // none continues the last element, whose id is the one looked up last.
     unsigned int elements = p->get_element_counter();
-    bool looked_up = false;
+    s.element = names.find(tag);  // the root's, for its own later steps
     while (p->parse(&tag, &value) == 0) {
+      if (tag == nullptr) continue;  // only counts: white space, ends of elements
       const unsigned int now = p->get_element_counter();
       s.new_element = now != elements;
+      if (s.new_element) s.element = names.find(tag);
       elements = now;
-      if (s.new_element) looked_up = false;
       s.tag = tag;
       s.value = value;
-      if (tag == nullptr) {
-        s.element = element_table::none;
-      } else if (!looked_up) {
-        s.element = names.find(tag);
-        looked_up = true;
-      }
       on_step(static_cast<const step&>(s));
     }
     return {read_done, p->get_error_counter()};
