@@ -15,8 +15,9 @@ struct element_name {
   int id;            // the reader's own number for it, not negative
 };
 
-// Names to the reader's ids. A look-up takes the tag's length and the bytes at both
-// ends to place it in the table, then compares it with the few names placed there.
+// Names to the reader's ids. A look-up reads the tag's length and its first and last
+// eight bytes (fewer for short tags) into a key; a slot holds the same key of its
+// name, so one slot, and no second memory access, decides for names of up to 16 bytes.
 class element_table {
  public:
   static constexpr int none = -1;  // not one of the names
@@ -31,52 +32,63 @@ class element_table {
   int find(const char* tag) const {
     if (tag == nullptr || tag[0] == '\0') return none;
     const size_t len = strlen(tag);
-    for (size_t i = place(len, tag[0], tag[len - 1]);; i = (i + 1) & (slots - 1)) {
+    const key k = key_of(tag, len);
+    for (size_t i = place(k, len);; i = (i + 1) & (slots - 1)) {
       const slot& s = slots_[i];
       if (s.name == nullptr) return none;
-      if (s.len == len && same(s.name, tag, len)) return s.id;
+      if (s.len == len && s.k.head == k.head && s.k.tail == k.tail &&
+          (len <= 16 || memcmp(s.name, tag, len) == 0))
+        return s.id;
     }
   }
 
  private:
   static constexpr size_t slots = 128;  // at most half of them used
 
+  // Bytes [0, 8) and [len - 8, len) of a name (overlapping when shorter than 16);
+  // [0, 4) and [len - 4, len) below 8 bytes; every byte below 4. Never reads past len.
+  struct key {
+    uint64_t head = 0, tail = 0;
+  };
+
   struct slot {
+    key k;
     const char* name = nullptr;
     uint32_t len = 0;
     int id = none;
   };
 
-  // Names are short: two overlapping word compares cover up to 16 bytes without a
-  // call, and never read outside the `len` bytes.
-  static bool same(const char* a, const char* b, size_t len) {
-    if (len >= 8 && len <= 16) return word<uint64_t>(a, b, 0) && word<uint64_t>(a, b, len - 8);
-    if (len >= 4 && len < 8) return word<uint32_t>(a, b, 0) && word<uint32_t>(a, b, len - 4);
-    return memcmp(a, b, len) == 0;
+  static key key_of(const char* p, size_t len) {
+    key k;
+    if (len >= 8) {
+      memcpy(&k.head, p, 8);
+      memcpy(&k.tail, p + len - 8, 8);
+    } else if (len >= 4) {
+      uint32_t a, b;
+      memcpy(&a, p, 4);
+      memcpy(&b, p + len - 4, 4);
+      k.head = a;
+      k.tail = b;
+    } else {
+      for (size_t i = 0; i < len; ++i) k.head |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    }
+    return k;
   }
 
-  template <class Word>
-  static bool word(const char* a, const char* b, size_t at) {
-    Word x, y;
-    memcpy(&x, a + at, sizeof x);
-    memcpy(&y, b + at, sizeof y);
-    return x == y;
-  }
-
-  static size_t place(size_t len, char first, char last) {
-    const uint32_t h = static_cast<uint32_t>(len) * 0x9E3779B1u ^
-                       static_cast<uint32_t>(static_cast<unsigned char>(first)) * 0x85EBCA6Bu ^
-                       static_cast<uint32_t>(static_cast<unsigned char>(last)) * 0xC2B2AE35u;
-    return (h ^ (h >> 15)) & (slots - 1);
+  static size_t place(const key& k, size_t len) {
+    const uint64_t h = ((k.head * 0x9E3779B97F4A7C15ULL) ^ k.tail ^ len) * 0xC2B2AE3D27D4EB4FULL;
+    return static_cast<size_t>(h >> 57) & (slots - 1);
   }
 
   void add(const element_name& n) {
     const size_t len = strlen(n.name);
     if (len == 0 || n.id < 0 || 2 * (used_ + 1) > slots)
       throw std::logic_error("element_table: empty name, negative id or too many names");
-    size_t i = place(len, n.name[0], n.name[len - 1]);
+    const key k = key_of(n.name, len);
+    size_t i = place(k, len);
     for (; slots_[i].name != nullptr; i = (i + 1) & (slots - 1))
       if (slots_[i].len == len && memcmp(slots_[i].name, n.name, len) == 0) return;  // first wins
+    slots_[i].k = k;
     slots_[i].name = n.name;
     slots_[i].len = static_cast<uint32_t>(len);
     slots_[i].id = n.id;

@@ -30,8 +30,30 @@ TEST(element_table, finds_exact_names_only) {
   }
 }
 
+TEST(element_table, names_of_every_length_class_are_told_apart) {
+  // Below 4, 4 to 7, 8 to 16 and past 16 bytes; neighbours differ in one middle byte.
+  const char* const names[] = {"A",        "AB",        "ABC",        "ABCD",
+                               "ABCDEFG",  "ABCDEFGH",  "ABCDEFGHIJKLMNOP",
+                               "ABCDEFGHIJKLMNOPQ",     "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"};
+  const char* const near[] = {"B",        "AC",        "AXC",        "AXCD",
+                              "ABCXEFG",  "ABCDXFGH",  "ABCDEFGHXJKLMNOP",
+                              "ABCDEFGHIXKLMNOPQ",     "ABCDEFGHIJKLMNOPQRXTUVWXYZ0123456789"};
+  std::vector<xrq5_read::element_name> list;
+  for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i)
+    list.push_back({names[i], static_cast<int>(i)});
+  const element_table t(list.data(), list.data() + list.size());
+  for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(t.find(names[i]), static_cast<int>(i));
+    EXPECT_EQ(t.find(near[i]), element_table::none);
+    // The same bytes in another buffer, as the parser hands them.
+    const std::string copy = names[i];
+    EXPECT_EQ(t.find(copy.c_str()), static_cast<int>(i));
+  }
+}
+
 TEST(element_table, names_placed_alike_are_all_found) {
-  // Same length and same first and last bytes: one place in the table for all.
+  // Names that differ in one middle byte only.
   const element_table t = {{"AxB", 0}, {"AyB", 1}, {"AzB", 2}, {"A_B", 3}, {"AB", 4}};
   EXPECT_EQ(t.find("AxB"), 0);
   EXPECT_EQ(t.find("AyB"), 1);
