@@ -14,6 +14,7 @@
 #include "attr_tags_functions.h"
 #include "xrq5_name_index.h"
 #include "xrq5_output.h"
+#include "xrq5_position_index.h"
 #include "xrq5_reader.h"
 #include "xrq5_text.h"
 
@@ -45,30 +46,8 @@ const char root_var_form[] = "DAQvariables";
 
 // ---- small conversions ---------------------------------------------------------------
 
-// Text cut to the field (never inside a character), the rest of the field zero-filled
-// (fields of new records are zero already, so only a field written before needs
-// clearing).
-template <size_t N>
-void copy_text(char (&field)[N], const char* text) {
-  if (field[0] != '\0') memset(field, 0, N);
-  memcpy(field, text, xrq5_internal::cut_length(text, N - 1));
-}
-
-// What strtol base 10 reads (leading white space, a sign, digits; 0 without digits),
-// saturated to the range of int as on the 32-bit target.
-int number(const char* text) {
-  const char* p = text;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  const bool negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  long long v = 0;
-  for (; *p >= '0' && *p <= '9'; ++p)
-    if (v <= INT_MAX) v = v * 10 + (*p - '0');  // stops growing once out of range
-  if (negative) v = -v;
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
+using xrq5_internal::copy_field;
+using xrq5_internal::int_of;
 
 // The shift arithmetic; shift counts are taken modulo 32 so that no value shifts out
 // of range.
@@ -136,7 +115,7 @@ void append_counted(std::vector<T*>& to, int& count, T* record) {
 
 // ---- the reader --------------------------------------------------------------------
 
-enum element {
+enum element : int {
   // tag form
   E_CHANNEL, E_EVTYPE, E_STREAM, E_PROP, E_SB_NAME, E_DTYPE, E_DB_KEY, E_COUNT, E_SETPOINT,
   E_NAME, E_SUBSYSTEM, E_DESC, E_DIM_DESCR, E_STAT_DESCR, E_UNITS, E_DIM_UNITS, E_STAT_UNITS,
@@ -147,36 +126,9 @@ enum element {
   E_NONE
 };
 
-struct element_name {
-  const char* name;
-  element e;
-};
-
-// Finds an element by name: the names of one length are few, so after strlen a
-// handful of memcmp decide (every step of a read passes here).
-class element_table {
- public:
-  template <size_t N>
-  explicit element_table(const element_name (&names)[N]) {
-    for (const element_name& n : names) {
-      const size_t len = strlen(n.name);
-      if (len < max_len) by_length_[len].push_back(n);
-    }
-  }
-  element find(const char* tag) const {
-    const size_t len = strnlen(tag, max_len);
-    if (len == max_len) return E_NONE;
-    for (const element_name& n : by_length_[len])
-      if (n.name[0] == tag[0] && memcmp(n.name, tag, len) == 0) return n.e;
-    return E_NONE;
-  }
-
- private:
-  static constexpr size_t max_len = 24;
-  std::vector<element_name> by_length_[max_len];
-};
-
-const element_name tag_form_names[] = {
+// Both forms in one table: a tag-form reader treats the variable form's names as
+// unknown and the other way round.
+const xrq5_read::element_table xcd_elements = {
     {tags[DESCR_CHAN][0], E_CHANNEL},       {tags[DESCR_EVTYPE][0], E_EVTYPE},
     {tags[DESCR_STREAM][0], E_STREAM},      {tags[DESCR_PROP][0], E_PROP},
     {tags[DESCR_SB_NAME][0], E_SB_NAME},    {tags[DESCR_DTYPE][0], E_DTYPE},
@@ -189,17 +141,12 @@ const element_name tag_form_names[] = {
     {tags[DESCR_BIT][0], E_BIT},            {tags[DESCR_BIT_NAME][0], E_BIT_NAME},
     {tags[DESCR_BIT_DESC][0], E_BIT_DESCR}, {tags[DESCR_BIT][1], E_DIM},
     {tags[DESCR_BIT_NAME][1], E_DIM_NAME},  {tags[DESCR_BIT][2], E_STAT},
-    {tags[DESCR_BIT_NAME][2], E_STAT_NAME}};
-
-const element_name var_form_names[] = {
+    {tags[DESCR_BIT_NAME][2], E_STAT_NAME},
     {"DaqFloat", V_FLOAT},         {"DaqBits", V_BITS},         {"DaqFloatMatrix", V_MATRIX},
     {"evType", V_EVTYPE},          {"tarvo", V_TARVO},          {"daqName", V_DAQNAME},
     {"subSystem", V_SUBSYSTEM},    {"setPoint", V_SETPOINT},    {"description", V_DESCRIPTION},
     {"units", V_UNITS},            {"lastIndex", V_LASTINDEX},  {"bitTitle", V_BITTITLE},
     {"dimension", V_DIMENSION},    {"name", V_NAME}};
-
-const element_table tag_form_elements(tag_form_names);
-const element_table var_form_elements(var_form_names);
 
 // One read of an XCD document into a list; the memory and file readers differ only in
 // the three points that `file_` selects.
@@ -219,24 +166,23 @@ class xcd_reader {
     return false;
   }
 
-  template <class Parser>
-  void step(const char* tag, const char* val, Parser& p) {
+  void step(const xrq5_read::step& s) {
     if (var_) {
-      if (unnamed_bit_ != nullptr) settle_bit(p.get_element_counter());
-      if (tag != nullptr) var_step(tag, val, p);
-    } else if (tag != nullptr) {
-      tag_step(tag, val);
+      if (s.new_element) settle_bit();
+      if (s.tag != nullptr) var_step(s);
+    } else if (s.tag != nullptr) {
+      tag_step(static_cast<element>(s.element), s.value);
     }
   }
 
   // After the last step.
-  void finish() { settle_bit(0); }
+  void finish() { settle_bit(); }
 
   int errors() const { return err_; }
 
  private:
   void start_channel() {
-    settle_bit(0);
+    settle_bit();
     drop_unlisted();
     ent_ = new_channel();
     listed_ = false;
@@ -253,12 +199,12 @@ class xcd_reader {
   }
 
   void set_ev_type(const char* val) {
-    const int n = number(val);
+    const int n = int_of(val);
     ent_->ev_type = shift_ ? ev_type_mask(n) : static_cast<unsigned int>(n);
   }
 
   void set_dtype(const char* val) {
-    const int n = number(val);
+    const int n = int_of(val);
     ent_->dtype = shift_ ? dtype_mask(n) : static_cast<unsigned int>(n);
   }
 
@@ -266,17 +212,17 @@ class xcd_reader {
   void add_record(const char* text) {
     // A second name would list the record twice (and free it twice): keep the first.
     if (listed_) return;
-    copy_text(ent_->prop_name, text);
+    copy_field(ent_->prop_name, text);
     if (var_ || dedup_) {
       if (!indexed_) {
         // Seeded in list order, first wins: the same answer as find_chan_entry.
         index_.reserve(list_->size());
-        for (chan_descr_2010* c : *list_) file_name(c);
+        for (size_t i = 0; i < list_->size(); ++i) file_name((*list_)[i], i);
         indexed_ = true;
       }
-      const auto filed = file_name(ent_);
+      const auto filed = file_name(ent_, list_->size());
       if (!filed.second) {  // an earlier record has this name
-        merge_into(filed.first);
+        merge_into((*list_)[filed.first]);
         drop_unlisted();
         f_ch_ = false;
         return;
@@ -286,8 +232,14 @@ class xcd_reader {
     listed_ = true;
   }
 
-  std::pair<chan_descr_2010*, bool> file_name(chan_descr_2010* c) {
-    return index_.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name), c);
+  // Files c's name as the name of list position `pos`.
+  std::pair<uint32_t, bool> file_name(const chan_descr_2010* c, size_t pos) {
+    const std::vector<chan_descr_2010*>& list = *list_;
+    return index_.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name),
+                         static_cast<uint32_t>(pos), [&list](uint32_t p) {
+                           const char* name = list[p]->prop_name;
+                           return std::make_pair(name, strnlen(name, sizeof list[p]->prop_name));
+                         });
   }
 
   void merge_into(chan_descr_2010* found) {
@@ -301,85 +253,78 @@ class xcd_reader {
     if (found->dtype == 0) found->dtype = ent_->dtype;
   }
 
-  void tag_step(const char* tag, const char* val) {
-    // Steps without text matter only for CHANNEL.
-    if (val == nullptr) {
-      if (tag[0] == 'C' && strcmp(tag, tags[DESCR_CHAN][0]) == 0) start_channel();
-      return;
-    }
-    const element e = tag_form_elements.find(tag);
+  void tag_step(element e, const char* val) {
     if (e == E_CHANNEL) {
       start_channel();
       return;
     }
-    if (!f_ch_ || e == E_NONE) return;
+    // Steps without text matter only for CHANNEL.
+    if (val == nullptr || !f_ch_ || e < E_CHANNEL || e >= V_FLOAT) return;
     chan_descr_2010& c = *ent_;
     switch (e) {
       case E_EVTYPE: set_ev_type(val); break;
-      case E_STREAM: c.stream = number(val); break;
+      case E_STREAM: c.stream = int_of(val); break;
       case E_PROP: add_record(val); break;
-      case E_SB_NAME: copy_text(c.sb_name, val); break;
+      case E_SB_NAME: copy_field(c.sb_name, val); break;
       case E_DTYPE: set_dtype(val); break;
-      case E_DB_KEY: c.db_key = number(val); break;
-      case E_COUNT: c.count = number(val); break;
-      case E_SETPOINT: c.set_point = number(val); break;
-      case E_NAME: copy_text(c.daq_name, val); break;
-      case E_SUBSYSTEM: copy_text(c.subsystem, val); break;
-      case E_DESC: copy_text(c.prop_desc, val); break;
+      case E_DB_KEY: c.db_key = int_of(val); break;
+      case E_COUNT: c.count = int_of(val); break;
+      case E_SETPOINT: c.set_point = int_of(val); break;
+      case E_NAME: copy_field(c.daq_name, val); break;
+      case E_SUBSYSTEM: copy_field(c.subsystem, val); break;
+      case E_DESC: copy_field(c.prop_desc, val); break;
       case E_DIM_DESCR:
-        if (dims_ent_) copy_text(dims_ent_->dim_desc, val);
-        else copy_text(c.prop_desc, val);
+        if (dims_ent_) copy_field(dims_ent_->dim_desc, val);
+        else copy_field(c.prop_desc, val);
         break;
       case E_STAT_DESCR:
-        if (dims_ent_ && stats_ent_) copy_text(stats_ent_->stat_desc, val);
-        else if (!file_) copy_text(c.prop_desc, val);
+        if (dims_ent_ && stats_ent_) copy_field(stats_ent_->stat_desc, val);
+        else if (!file_) copy_field(c.prop_desc, val);
         break;
-      case E_UNITS: copy_text(c.units, val); break;
+      case E_UNITS: copy_field(c.units, val); break;
       case E_DIM_UNITS:
-        if (dims_ent_) copy_text(dims_ent_->units, val);
+        if (dims_ent_) copy_field(dims_ent_->units, val);
         break;
       case E_STAT_UNITS:
-        if (dims_ent_ && stats_ent_) copy_text(stats_ent_->units, val);
+        if (dims_ent_ && stats_ent_) copy_field(stats_ent_->units, val);
         break;
-      case E_SIZE: c.max_size = number(val); break;
+      case E_SIZE: c.max_size = int_of(val); break;
       case E_BIT:
         bits_ent_ = new bit_descr();
-        bits_ent_->bit = number(val);
+        bits_ent_->bit = int_of(val);
         append_counted(c.bits, c.nbits, bits_ent_);
         break;
       case E_BIT_NAME:
-        if (bits_ent_) copy_text(bits_ent_->bit_name, val);
+        if (bits_ent_) copy_field(bits_ent_->bit_name, val);
         break;
       case E_BIT_DESCR:
-        if (bits_ent_) copy_text(bits_ent_->bit_desc, val);
+        if (bits_ent_) copy_field(bits_ent_->bit_desc, val);
         break;
       case E_DIM:
         dims_ent_ = new dim_descr();
-        dims_ent_->dim = number(val);
+        dims_ent_->dim = int_of(val);
         append_counted(c.dims, c.ndims, dims_ent_);
         stats_ent_ = nullptr;
         break;
       case E_DIM_NAME:
-        if (dims_ent_) copy_text(dims_ent_->dim_name, val);
+        if (dims_ent_) copy_field(dims_ent_->dim_name, val);
         break;
       case E_STAT:
         if (!dims_ent_) break;
         stats_ent_ = new stat_descr();
-        stats_ent_->stat = number(val);
+        stats_ent_->stat = int_of(val);
         append_counted(dims_ent_->stats, dims_ent_->nstats, stats_ent_);
         break;
       case E_STAT_NAME:
-        if (dims_ent_ && stats_ent_) copy_text(stats_ent_->stat_name, val);
+        if (dims_ent_ && stats_ent_) copy_field(stats_ent_->stat_name, val);
         break;
       default: break;
     }
   }
 
-  template <class Parser>
-  void var_step(const char* tag, const char* val, Parser& p) {
-    // Without text only the channel elements, bitTitle and dimension act.
-    if (val == nullptr && tag[0] != 'D' && tag[0] != 'b' && tag[0] != 'd') return;
-    const element e = var_form_elements.find(tag);
+  void var_step(const xrq5_read::step& s) {
+    const char* val = s.value;
+    const element e = s.element >= V_FLOAT ? static_cast<element>(s.element) : E_NONE;
     switch (e) {
       case V_FLOAT: case V_BITS: case V_MATRIX:
         start_channel();
@@ -392,35 +337,35 @@ class xcd_reader {
     if (!f_ch_) return;
     chan_descr_2010& c = *ent_;
     if (e == V_BITTITLE) {
-      if (bit_) bit_title(val, p);
+      if (bit_) bit_title(s);
       return;
     }
     if (e == V_DIMENSION) {
-      if (dim_) dimension(p);
+      if (dim_ && s.new_element) dimension(s);  // not again at the element's second step
       return;
     }
     if (val == nullptr) return;
     switch (e) {
       case V_EVTYPE: set_ev_type(val); break;
       case V_TARVO: add_record(val); break;
-      case V_DAQNAME: copy_text(c.daq_name, val); break;
-      case V_SUBSYSTEM: copy_text(c.subsystem, val); break;
-      case V_SETPOINT: c.set_point = number(val); break;
+      case V_DAQNAME: copy_field(c.daq_name, val); break;
+      case V_SUBSYSTEM: copy_field(c.subsystem, val); break;
+      case V_SETPOINT: c.set_point = int_of(val); break;
       case V_DESCRIPTION:
-        if (dim_ && dims_ent_) copy_text(dims_ent_->dim_desc, val);
-        else copy_text(c.prop_desc, val);
+        if (dim_ && dims_ent_) copy_field(dims_ent_->dim_desc, val);
+        else copy_field(c.prop_desc, val);
         break;
       case V_UNITS:
-        if (dim_ && dims_ent_) copy_text(dims_ent_->units, val);
-        else copy_text(c.units, val);
+        if (dim_ && dims_ent_) copy_field(dims_ent_->units, val);
+        else copy_field(c.units, val);
         break;
       case V_LASTINDEX: {
-        const int n = number(val);
+        const int n = int_of(val);
         c.max_size = n < INT_MAX ? n + 1 : INT_MAX;
         break;
       }
       case V_NAME:
-        if (dim_ && dims_ent_) copy_text(dims_ent_->dim_name, val);
+        if (dim_ && dims_ent_) copy_field(dims_ent_->dim_name, val);
         break;
       default: break;
     }
@@ -428,41 +373,35 @@ class xcd_reader {
 
   // A bitTitle with attribute and text arrives in two steps of the same element: the
   // first creates the bit, the second gives it its name. One bit per element.
-  template <class Parser>
-  void bit_title(const char* val, Parser& p) {
-    const unsigned int element = p.get_element_counter();
-    if (element == bit_element_) {
+  void bit_title(const xrq5_read::step& s) {
+    const char* val = s.value;
+    if (!s.new_element) {
       if (val != nullptr && unnamed_bit_ != nullptr) {
-        copy_text(unnamed_bit_->bit_name, val);
+        copy_field(unnamed_bit_->bit_name, val);
         unnamed_bit_ = nullptr;
       }
       return;
     }
-    bit_element_ = element;
-    char* attr_value = nullptr;
-    if (p.get_attr(const_cast<char*>("bit"), &attr_value) != 0) {
+    const char* attr_value = s.attr("bit");
+    if (attr_value == nullptr) {
       missing_attribute("bit", "bitTitle");
       return;
     }
     bit_descr* b = new bit_descr();
-    b->bit = number(attr_value);
-    if (val != nullptr) copy_text(b->bit_name, val);
+    b->bit = int_of(attr_value);
+    if (val != nullptr) copy_field(b->bit_name, val);
     append_counted(ent_->bits, ent_->nbits, b);
     unnamed_bit_ = val == nullptr ? b : nullptr;
   }
 
-  template <class Parser>
-  void dimension(Parser& p) {
-    const unsigned int element = p.get_element_counter();
-    if (element == dim_element_) return;  // the same element's second step
-    dim_element_ = element;
-    char* attr_value = nullptr;
-    if (p.get_attr(const_cast<char*>("id"), &attr_value) != 0) {
+  void dimension(const xrq5_read::step& s) {
+    const char* attr_value = s.attr("id");
+    if (attr_value == nullptr) {
       missing_attribute("id", "dimension");
       return;
     }
     dims_ent_ = new dim_descr();
-    dims_ent_->dim = number(attr_value);
+    dims_ent_->dim = int_of(attr_value);
     append_counted(ent_->dims, ent_->ndims, dims_ent_);
   }
 
@@ -474,8 +413,8 @@ class xcd_reader {
 
   // Once the steps have moved past a bitTitle that never got text, the memory reader
   // says so (the bit stays, nameless).
-  void settle_bit(unsigned int element) {
-    if (unnamed_bit_ == nullptr || element == bit_element_) return;
+  void settle_bit() {
+    if (unnamed_bit_ == nullptr) return;
     if (!file_ && ent_ != nullptr)
       std::cout << "bitTitle is not defined for bit  " << unnamed_bit_->bit
                 << " prop:" << ent_->prop_name << std::endl;
@@ -492,10 +431,10 @@ class xcd_reader {
   dim_descr* dims_ent_ = nullptr;
   stat_descr* stats_ent_ = nullptr;
   bool bit_ = false, dim_ = false;
-  unsigned int bit_element_ = 0, dim_element_ = 0;  // element counts already acted on
   bit_descr* unnamed_bit_ = nullptr;
-  // Property name to the first listed record of that name: find_chan_entry's answer.
-  xrq5_name_index<chan_descr_2010*> index_;
+  // Property name to the list position of the first record of that name:
+  // find_chan_entry's answer.
+  xrq5_position_index index_;
   bool indexed_ = false;
   int err_ = 0;
 };
@@ -508,8 +447,8 @@ int read_descr_list(char* source, std::vector<chan_descr_2010*>* list, bool shif
   const bool file = std::is_same<Parser, SAX_File_Parser>::value;
   xcd_reader reader(list, shift, delete_duplicated, file);
   const xrq5_read::outcome r = xrq5_read::read<Parser>(
-      source, [&reader](const char* tag) { return reader.is_root(tag); },
-      [&reader](char* tag, char* val, Parser& p) { reader.step(tag, val, p); });
+      source, xcd_elements, [&reader](const char* tag) { return reader.is_root(tag); },
+      [&reader](const xrq5_read::step& s) { reader.step(s); });
   reader.finish();
   return (r.at == xrq5_read::read_done ? 0 : XRQ5_XCD_FAILED) + reader.errors() + r.errors;
 }

@@ -55,11 +55,11 @@ constexpr size_t name_field() {
   return sizeof(Entry::data.env_prop);
 }
 
-// strtol base 10 within the range of int, as on the 32-bit target.
-int to_int(const char* text) {
-  const long v = strtol(text, nullptr, 10);
-  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
-}
+const xrq5_read::element_table dict_elements = {{tags[ENV_INDX_CHAN], ENV_INDX_CHAN},
+                                                {tags[ENV_INDX_INDX], ENV_INDX_INDX},
+                                                {tags[ENV_INDX_PROP], ENV_INDX_PROP},
+                                                {tags[ENV_INDX_DABS], ENV_INDX_DABS},
+                                                {tags[ENV_INDX_DREL], ENV_INDX_DREL}};
 
 // One read of a dictionary; the current record is the reader's until it is listed.
 template <class Entry>
@@ -77,30 +77,29 @@ class dict_reader {
     return false;
   }
 
-  void step(const char* tag, const char* val) {
-    if (tag == nullptr) return;
-    if (strcmp(tag, tags[ENV_INDX_CHAN]) == 0) {
+  void step(const xrq5_read::step& s) {
+    if (s.element == ENV_INDX_CHAN) {
       channel();
       return;
     }
+    const char* val = s.value;
     if (!in_channel_ || val == nullptr) return;
     Entry& e = *ent_;
-    if (strcmp(tag, tags[ENV_INDX_INDX]) == 0) {
-      e.index = to_int(val);
-      have_index_ = true;
-      append_when_complete();
-    } else if (strcmp(tag, tags[ENV_INDX_PROP]) == 0) {
-      // The name is cut to the field (never inside a character), the rest zero-filled,
-      // so it is always terminated.
-      const size_t n = xrq5_internal::cut_length(val, name_field<Entry>() - 1);
-      memset(e.data.env_prop, 0, name_field<Entry>());
-      memcpy(e.data.env_prop, val, n);
-      have_prop_ = true;
-      append_when_complete();
-    } else if (strcmp(tag, tags[ENV_INDX_DABS]) == 0) {
-      sscanf(val, "%f", &e.data.env_ch_abs_delta);
-    } else if (strcmp(tag, tags[ENV_INDX_DREL]) == 0) {
-      sscanf(val, "%f", &e.data.env_ch_rel_delta);
+    switch (s.element) {
+      case ENV_INDX_INDX:
+        e.index = xrq5_internal::int_of(val);
+        have_index_ = true;
+        append_when_complete();
+        break;
+      case ENV_INDX_PROP:
+        // Cut to the field and zero-filled, so the name is always terminated.
+        xrq5_internal::copy_field(e.data.env_prop, val);
+        have_prop_ = true;
+        append_when_complete();
+        break;
+      case ENV_INDX_DABS: sscanf(val, "%f", &e.data.env_ch_abs_delta); break;
+      case ENV_INDX_DREL: sscanf(val, "%f", &e.data.env_ch_rel_delta); break;
+      default: break;
     }
   }
 
@@ -139,8 +138,8 @@ int read_dict(char* source, std::vector<Entry*>* list) {
   if (source == nullptr || list == nullptr) return 1;
   dict_reader<Entry> reader(list);
   const xrq5_read::outcome r = xrq5_read::read<Parser>(
-      source, dict_reader<Entry>::is_root,
-      [&reader](char* tag, char* val, Parser&) { reader.step(tag, val); });
+      source, dict_elements, dict_reader<Entry>::is_root,
+      [&reader](const xrq5_read::step& s) { reader.step(s); });
   return (r.at == xrq5_read::read_done ? 0 : 1) + r.errors;
 }
 

@@ -15,11 +15,17 @@
 
 namespace {
 
+enum ev_element : int { EV_EVENT, EV_TYPE, EV_SBLOCK, EV_CHLIST, EV_CHAN, EV_TMASK,
+                        EV_MINTIMESEC, EV_MINTIMEUSEC, EV_PRIORITY };
+
+const xrq5_read::element_table ev_elements = {
+    {"EVENT", EV_EVENT},           {"TYPE", EV_TYPE},         {"SBLOCK", EV_SBLOCK},
+    {"CHLIST", EV_CHLIST},         {"CHAN", EV_CHAN},         {"TMASK", EV_TMASK},
+    {"MINTIMESEC", EV_MINTIMESEC}, {"MINTIMEUSEC", EV_MINTIMEUSEC}, {"PRIORITY", EV_PRIORITY}};
+
 // The numbers of TMASK and friends: hexadecimal when a lowercase x appears anywhere.
 void read_number(const char* text, u_int* field) {
-  u_int v = 0;
-  const int got = strchr(text, 'x') ? sscanf(text, " 0x%X ", &v) : sscanf(text, "%u", &v);
-  if (got == 1) *field = v;
+  xrq5_internal::read_number(text, xrq5_internal::number_form::unsigned_or_hex, field);
 }
 
 // State of one read, named after the flags of the element walk.
@@ -27,21 +33,21 @@ class ev_list_reader {
  public:
   explicit ev_list_reader(std::vector<xrq5_ev_entry*>* list) : list_(list) {}
 
-  void step(const char* tag, const char* val) {
-    if (tag == nullptr) return;
-    if (strcmp(tag, "EVENT") == 0) {
+  void step(const xrq5_read::step& s) {
+    if (s.tag == nullptr) return;
+    if (s.element == EV_EVENT) {
       f_ev_ = true;
       f_tp_ = f_sb_ = f_ch_ = false;
       ent_ = nullptr;
       return;
     }
-    if (strcmp(tag, "TYPE") == 0) {
-      on_type(val);
+    if (s.element == EV_TYPE) {
+      on_type(s.value);
       return;
     }
     if (!f_ev_ || !f_tp_ || ent_ == nullptr) return;
-    if (val != nullptr) on_value(tag, val);
-    if (strcmp(tag, "CHLIST") == 0 && f_sb_) f_ch_ = true;
+    if (s.value != nullptr) on_value(s.element, s.value);
+    if (s.element == EV_CHLIST && f_sb_) f_ch_ = true;
   }
 
  private:
@@ -52,7 +58,7 @@ class ev_list_reader {
       return;
     }
     if (val == nullptr) return;
-    const long t = strtol(val, nullptr, 10);
+    const int t = xrq5_internal::int_of(val);
     if (t < 0 || t > XRQ5_EV_EVMAX) {
       f_tp_ = false;
       return;
@@ -65,32 +71,34 @@ class ev_list_reader {
     ent_ = e.release();
   }
 
-  void on_value(const char* tag, const char* val) {
-    if (strcmp(tag, "SBLOCK") == 0) {
-      std::unique_ptr<xrq5_ev_sb_list> sb(new xrq5_ev_sb_list());
-      std::unique_ptr<std::vector<char*>> chans(new std::vector<char*>());
-      // At most 254 characters, never cut inside one.
-      memcpy(sb->sb_list, val, xrq5_internal::cut_length(val, 254));
-      ent_->sb_list->push_back(sb.get());
-      sb->ch_list = chans.release();
-      ev_ent_ = sb.release();
-      f_sb_ = true;
-      f_ch_ = false;
-    } else if (strcmp(tag, "CHAN") == 0) {
-      if (!f_ch_) return;
-      const size_t n = strlen(val);
-      std::unique_ptr<char[]> chan(new char[n + 1]);
-      memcpy(chan.get(), val, n + 1);
-      ev_ent_->ch_list->push_back(chan.get());
-      chan.release();
-    } else if (strcmp(tag, "TMASK") == 0) {
-      read_number(val, &ent_->tmask);
-    } else if (strcmp(tag, "MINTIMESEC") == 0) {
-      read_number(val, &ent_->min_ev_time.timeup);
-    } else if (strcmp(tag, "MINTIMEUSEC") == 0) {
-      read_number(val, &ent_->min_ev_time.timelow);
-    } else if (strcmp(tag, "PRIORITY") == 0) {
-      read_number(val, &ent_->priority);
+  void on_value(int element, const char* val) {
+    switch (element) {
+      case EV_SBLOCK: {
+        std::unique_ptr<xrq5_ev_sb_list> sb(new xrq5_ev_sb_list());
+        std::unique_ptr<std::vector<char*>> chans(new std::vector<char*>());
+        // At most 254 characters, never cut inside one.
+        xrq5_internal::copy_field(sb->sb_list, sizeof sb->sb_list, val, 254);
+        ent_->sb_list->push_back(sb.get());
+        sb->ch_list = chans.release();
+        ev_ent_ = sb.release();
+        f_sb_ = true;
+        f_ch_ = false;
+        break;
+      }
+      case EV_CHAN: {
+        if (!f_ch_) return;
+        const size_t n = strlen(val);
+        std::unique_ptr<char[]> chan(new char[n + 1]);
+        memcpy(chan.get(), val, n + 1);
+        ev_ent_->ch_list->push_back(chan.get());
+        chan.release();
+        break;
+      }
+      case EV_TMASK: read_number(val, &ent_->tmask); break;
+      case EV_MINTIMESEC: read_number(val, &ent_->min_ev_time.timeup); break;
+      case EV_MINTIMEUSEC: read_number(val, &ent_->min_ev_time.timelow); break;
+      case EV_PRIORITY: read_number(val, &ent_->priority); break;
+      default: break;
     }
   }
 
@@ -111,7 +119,7 @@ int read_ev_list(char* source, std::vector<xrq5_ev_entry*>* list) {
   if (source == nullptr || list == nullptr) return XRQ5_EV_LIST_FAILED;
   ev_list_reader reader(list);
   const xrq5_read::outcome r = xrq5_read::read<Parser>(
-      source, is_bmr_root, [&reader](char* tag, char* val, Parser&) { reader.step(tag, val); });
+      source, ev_elements, is_bmr_root, [&reader](const xrq5_read::step& s) { reader.step(s); });
   return (r.at == xrq5_read::read_done ? 0 : XRQ5_EV_LIST_FAILED) + r.errors;
 }
 

@@ -577,24 +577,13 @@ const char* const tags_aliasses[16][5] = {
 
 // Number conversions that leave the field as it is when the text holds no number.
 void read_int(const char* text, int* field) {
-  if (text == nullptr) return;
-  char* end = nullptr;
-  const long v = strtol(text, &end, 10);
-  if (end == text) return;
-  *field = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+  xrq5_internal::read_number(text, xrq5_internal::number_form::int_saturated, field);
 }
 
 // PreMode is written with "%u", so a negative number comes back above INT_MAX: the
 // 32-bit pattern is the number.
 void read_events(const char* text, int* field) {
-  if (text == nullptr) return;
-  char* end = nullptr;
-  const long long v = strtoll(text, &end, 10);
-  if (end == text) return;
-  if (v > INT_MAX && v <= static_cast<long long>(UINT_MAX))
-    *field = static_cast<int>(static_cast<unsigned int>(v));
-  else
-    *field = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+  xrq5_internal::read_number(text, xrq5_internal::number_form::int_or_u32_pattern, field);
 }
 
 void read_float(const char* text, float* field) {
@@ -604,16 +593,15 @@ void read_float(const char* text, float* field) {
   if (end != text) *field = v;
 }
 
-template <size_t N>
-void read_text(const char* text, char (&field)[N]) {
-  if (text == nullptr) return;
-  const size_t n = xrq5_internal::cut_length(text, N - 1);
-  memcpy(field, text, n);
-  memset(field + n, 0, N - n);
-}
+const xrq5_read::element_table trigger_elements = {
+    {trig_tags[USER_TRIG_TRIGGER], USER_TRIG_TRIGGER}, {trig_tags[USER_TRIG_CHANNEL], USER_TRIG_CHANNEL},
+    {trig_tags[USER_TRIG_FUNC], USER_TRIG_FUNC},       {trig_tags[USER_TRIG_OP], USER_TRIG_OP},
+    {trig_tags[USER_TRIG_LL], USER_TRIG_LL},           {trig_tags[USER_TRIG_UL], USER_TRIG_UL},
+    {trig_tags[USER_TRIG_BIT_MASK], USER_TRIG_BIT_MASK}, {trig_tags[USER_TRIG_DESCR], USER_TRIG_DESCR},
+    {trig_tags[USER_TRIG_PREMODE], USER_TRIG_PREMODE}, {trig_tags[USER_TRIG_GROUP], USER_TRIG_GROUP},
+    {trig_tags[USER_TRIG_POSTMODE], USER_TRIG_POSTMODE}};
 
 // One read of a trigger list into a list of records.
-template <class Parser>
 class trigger_reader {
  public:
   explicit trigger_reader(std::vector<xrq5_user_case_trigger*>* list) : list_(list) {}
@@ -626,57 +614,55 @@ class trigger_reader {
     return false;
   }
 
-  void step(const char* tag, Parser& p) {
-    if (tag == nullptr || failed_) return;
-    if (strcmp(tag, trig_tags[USER_TRIG_TRIGGER]) == 0) {
+  void step(const xrq5_read::step& s) {
+    if (s.tag == nullptr || failed_) return;
+    if (s.element == USER_TRIG_TRIGGER) {
       // <USERTRIGGER></USERTRIGGER> arrives in two steps of one element: one record.
-      const unsigned int element = p.get_element_counter();
-      if (element != trigger_element_) new_record();
-      trigger_element_ = element;
+      if (s.new_element) new_record();
       return;
     }
     if (ent_ == nullptr) return;  // before the first USERTRIGGER
-    auto attr = [&p](const char* name) {
-      char* value = nullptr;
-      return p.get_attr(const_cast<char*>(name), &value) == 0 ? value : nullptr;
-    };
+    auto attr = [&s](const char* name) { return s.attr(name); };
     xrq5_user_case_trigger& t = *ent_;
-    if (strcmp(tag, trig_tags[USER_TRIG_CHANNEL]) == 0) {
-      read_text(attr("name"), t.channel);
-      read_int(attr("subchan"), &t.subchannel);
-    } else if (strcmp(tag, trig_tags[USER_TRIG_DESCR]) == 0) {
-      read_text(attr("text"), t.description);
-    } else if (strcmp(tag, trig_tags[USER_TRIG_GROUP]) == 0) {
-      read_text(attr("name"), t.group);
-    } else if (strcmp(tag, trig_tags[USER_TRIG_PREMODE]) == 0) {
-      read_events(attr("events"), &t.pre_mode);
-    } else if (strcmp(tag, trig_tags[USER_TRIG_FUNC]) == 0) {
-      for (int r = 0; r < 16; ++r) {
-        for (const char* alias : tags_aliasses[r]) {
-          const char* v = alias ? attr(alias) : nullptr;
-          if (v != nullptr) {
-            read_float(v, &t.fparam[r]);
-            break;
+    switch (s.element) {
+      case USER_TRIG_CHANNEL:
+        xrq5_internal::copy_field(t.channel, attr("name"));
+        read_int(attr("subchan"), &t.subchannel);
+        break;
+      case USER_TRIG_DESCR: xrq5_internal::copy_field(t.description, attr("text")); break;
+      case USER_TRIG_GROUP: xrq5_internal::copy_field(t.group, attr("name")); break;
+      case USER_TRIG_PREMODE: read_events(attr("events"), &t.pre_mode); break;
+      case USER_TRIG_FUNC: {
+        for (int r = 0; r < 16; ++r) {
+          for (const char* alias : tags_aliasses[r]) {
+            const char* v = alias ? attr(alias) : nullptr;
+            if (v != nullptr) {
+              read_float(v, &t.fparam[r]);
+              break;
+            }
           }
         }
+        const char* name = attr("name");
+        const int f = name ? xrq5_get_function_index(const_cast<char*>(name)) : -1;
+        if (f >= 0) t.function = f;
+        break;
       }
-      const char* name = attr("name");
-      const int f = name ? xrq5_get_function_index(const_cast<char*>(name)) : -1;
-      if (f >= 0) t.function = f;
-    } else if (strcmp(tag, trig_tags[USER_TRIG_OP]) == 0) {
-      const char* name = attr("name");
-      const int o = name ? xrq5_get_operation_index(const_cast<char*>(name)) : -1;
-      if (o >= 0) t.operation = o;
-    } else if (strcmp(tag, trig_tags[USER_TRIG_LL]) == 0) {
-      read_float(attr("value"), &t.low);
-    } else if (strcmp(tag, trig_tags[USER_TRIG_UL]) == 0) {
-      read_float(attr("value"), &t.upper);
-    } else if (strcmp(tag, trig_tags[USER_TRIG_BIT_MASK]) == 0) {
-      const char* v = attr("mask");
-      u_int mask;
-      if (v != nullptr && sscanf(v, "0x%X", &mask) == 1) t.bitmask = mask;
-    } else if (strcmp(tag, trig_tags[USER_TRIG_POSTMODE]) == 0) {
-      read_int(attr("events"), &t.post_mode);
+      case USER_TRIG_OP: {
+        const char* name = attr("name");
+        const int o = name ? xrq5_get_operation_index(const_cast<char*>(name)) : -1;
+        if (o >= 0) t.operation = o;
+        break;
+      }
+      case USER_TRIG_LL: read_float(attr("value"), &t.low); break;
+      case USER_TRIG_UL: read_float(attr("value"), &t.upper); break;
+      case USER_TRIG_BIT_MASK: {
+        const char* v = attr("mask");
+        u_int mask;
+        if (v != nullptr && sscanf(v, "0x%X", &mask) == 1) t.bitmask = mask;
+        break;
+      }
+      case USER_TRIG_POSTMODE: read_int(attr("events"), &t.post_mode); break;
+      default: break;
     }
   }
 
@@ -706,17 +692,16 @@ class trigger_reader {
 
   std::vector<xrq5_user_case_trigger*>* list_;
   xrq5_user_case_trigger* ent_ = nullptr;
-  unsigned int trigger_element_ = 0;
   bool failed_ = false;
 };
 
 template <class Parser>
 bool read_trigger_list(char* source, std::vector<xrq5_user_case_trigger*>* list) {
   if (source == nullptr || list == nullptr) return true;
-  trigger_reader<Parser> reader(list);
+  trigger_reader reader(list);
   const xrq5_read::outcome r = xrq5_read::read<Parser>(
-      source, trigger_reader<Parser>::is_root,
-      [&reader](char* tag, char*, Parser& p) { reader.step(tag, p); });
+      source, trigger_elements, trigger_reader::is_root,
+      [&reader](const xrq5_read::step& s) { reader.step(s); });
   reader.finish();
   return r.at != xrq5_read::read_done || r.errors != 0 || reader.failed();
 }

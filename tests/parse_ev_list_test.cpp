@@ -210,8 +210,8 @@ TEST(reader_loop, exception_in_a_step_is_reported_and_ends_the_read) {
   std::string doc = "<BMR><A/></BMR>";
   capture cap;
   const xrq5_read::outcome r = xrq5_read::read<SAX_Memory_Parser>(
-      &doc[0], [](const char*) { return true; },
-      [](char*, char*, SAX_Memory_Parser&) { throw std::runtime_error("boom"); });
+      &doc[0], xrq5_read::element_table{{"A", 0}}, [](const char*) { return true; },
+      [](const xrq5_read::step&) { throw std::runtime_error("boom"); });
   cap.stop();
   EXPECT_EQ(r.at, xrq5_read::read_exception);
   EXPECT_EQ(cap.err(), "\nError during parsing memory stream:\nException message is:  \nboom\n");
