@@ -545,215 +545,273 @@ const char* lowest_type_name(unsigned int dtype) {
   return "UNKNOWN";
 }
 
+// "<name>" and "</name>\n" of one element, made once.
+struct element_text {
+  explicit element_text(const char* name)
+      : open(std::string("<") + name + ">"), close(std::string("</") + name + ">\n") {}
+  std::string open, close;
+};
+
+// The elements of both forms.
+struct xcd_elements {
+  element_text root{tags[DESCR_ROOT][0]}, v_root{var_root}, chan{tags[DESCR_CHAN][0]}, stream{tags[DESCR_STREAM][0]},
+      evtype{tags[DESCR_EVTYPE][0]}, dtype{tags[DESCR_DTYPE][0]}, dbkey{tags[DESCR_DBKEY][0]},
+      count{tags[DESCR_COUNT][0]}, sb_name{tags[DESCR_SB_NAME][0]}, prop{tags[DESCR_PROP][0]},
+      name{tags[DESCR_NAME][0]}, setpnt{tags[DESCR_SETPNT][0]}, subsys{tags[DESCR_SUBSYS][0]},
+      units{tags[DESCR_UNITS][0]}, desc{tags[DESCR_DESC][0]}, size{tags[DESCR_SIZE][0]},
+      bit{tags[DESCR_BIT][0]}, bit_name{tags[DESCR_BIT_NAME][0]}, bit_desc{tags[DESCR_BIT_DESC][0]},
+      dim{tags[DESCR_BIT][1]}, dim_name{tags[DESCR_BIT_NAME][1]}, dim_units{tags[DESCR_UNITS][1]},
+      dim_desc{tags[DESCR_BIT_DESC][1]}, stat{tags[DESCR_BIT][2]},
+      stat_name{tags[DESCR_BIT_NAME][2]}, stat_units{tags[DESCR_UNITS][2]},
+      stat_desc{tags[DESCR_BIT_DESC][2]};
+  element_text v_float{"DaqFloat"}, v_bits{"DaqBits"}, v_matrix{"DaqFloatMatrix"},
+      v_evtype{"evType"}, v_tarvo{"tarvo"}, v_daqname{"daqName"}, v_dbkey{"DBKey"},
+      v_setpoint{"setPoint"}, v_sbname{"sbName"}, v_subsystem{"subSystem"},
+      v_description{"description"}, v_units{"units"}, v_first{"firstIndex"},
+      v_last{"lastIndex"}, v_name{"name"}, v_freq{"freq"};
+  element_text dim_start{"DIM_START"}, dim_inc{"DIM_INC"}, dim_ndata{"DIM_NDATA"},
+      dim_groups{"DIM_GROUPS"}, dim_group_inc{"DIM_GROUP_INC"}, dim_xstart{"DIM_XSTART"},
+      dim_width{"DIM_WIDTH"}, dim_xbin{"DIM_XBIN"}, dim_ystart{"DIM_YSTART"},
+      dim_height{"DIM_HEIGHT"}, dim_ybin{"DIM_YBIN"}, dim_bpp{"DIM_BPP"},
+      dim_ebitpp{"DIM_EBITPP"}, dim_unsigned{"DIM_UNSIGNED"};
+};
+
+const xcd_elements& elements() {
+  static const xcd_elements e;
+  return e;
+}
+
 // Builds the body of an XCD document, one record at a time.
 class xcd_writer {
  public:
-  explicit xcd_writer(std::string& body) : body_(body) {}
+  explicit xcd_writer(xrq5_output::sink& out) : out_(out), e_(elements()) {}
 
   void tag_form(const chan_descr_2010& c, const dim_params* p) {
-    START_TAGN(body_, tags[DESCR_CHAN][0]);
-    number(tags[DESCR_STREAM][0], c.stream);
-    number(tags[DESCR_EVTYPE][0], static_cast<int>(c.ev_type));
-    number(tags[DESCR_DTYPE][0], static_cast<int>(c.dtype));
-    number(tags[DESCR_DBKEY][0], c.db_key);
-    number(tags[DESCR_COUNT][0], c.count);
-    text(tags[DESCR_SB_NAME][0], field(c.sb_name));
-    text(tags[DESCR_PROP][0], field(c.prop_name));
-    text(tags[DESCR_NAME][0], daq_name_of(c));
-    number(tags[DESCR_SETPNT][0], c.set_point);
-    text(tags[DESCR_SUBSYS][0], field(c.subsystem));
-    text(tags[DESCR_UNITS][0], field(c.units));
-    text(tags[DESCR_DESC][0], field(c.prop_desc));
-    number(tags[DESCR_SIZE][0], c.max_size);
+    out_.put(e_.chan.open);
+    out_.put('\n');
+    number(e_.stream, c.stream);
+    number(e_.evtype, static_cast<int>(c.ev_type));
+    number(e_.dtype, static_cast<int>(c.dtype));
+    number(e_.dbkey, c.db_key);
+    number(e_.count, c.count);
+    text(e_.sb_name, c.sb_name);
+    text(e_.prop, c.prop_name);
+    daq_name(e_.name, c);
+    number(e_.setpnt, c.set_point);
+    text(e_.subsys, c.subsystem);
+    text(e_.units, c.units);
+    text(e_.desc, c.prop_desc);
+    number(e_.size, c.max_size);
     for (const bit_descr* b : c.bits) {
-      open_numbered(tags[DESCR_BIT][0], b->bit);
-      text(tags[DESCR_BIT_NAME][0], field(b->bit_name));
-      text(tags[DESCR_BIT_DESC][0], field(b->bit_desc));
-      END_TAGN(body_, tags[DESCR_BIT][0]);
+      open_numbered(e_.bit, b->bit);
+      text(e_.bit_name, b->bit_name);
+      text(e_.bit_desc, b->bit_desc);
+      out_.put(e_.bit.close);
     }
     if (!c.dims.empty()) {
       for (const dim_descr* d : c.dims) {
-        open_numbered(tags[DESCR_BIT][1], d->dim);
-        text(tags[DESCR_BIT_NAME][1], field(d->dim_name));
-        text(tags[DESCR_UNITS][1], field(d->units));
-        text(tags[DESCR_BIT_DESC][1], field(d->dim_desc));
+        open_numbered(e_.dim, d->dim);
+        text(e_.dim_name, d->dim_name);
+        text(e_.dim_units, d->units);
+        text(e_.dim_desc, d->dim_desc);
         for (const stat_descr* st : d->stats) {
-          open_numbered(tags[DESCR_BIT][2], st->stat);
-          text(tags[DESCR_BIT_NAME][2], field(st->stat_name));
-          text(tags[DESCR_UNITS][2], field(st->units));
-          text(tags[DESCR_BIT_DESC][2], field(st->stat_desc));
-          END_TAGN(body_, tags[DESCR_BIT][2]);
+          open_numbered(e_.stat, st->stat);
+          text(e_.stat_name, st->stat_name);
+          text(e_.stat_units, st->units);
+          text(e_.stat_desc, st->stat_desc);
+          out_.put(e_.stat.close);
         }
         if (p != nullptr && d->dim >= 0 && d->dim < p->num) parameters(*p, d->dim);
-        END_TAGN(body_, tags[DESCR_BIT][1]);
+        out_.put(e_.dim.close);
       }
     } else if (p != nullptr) {
       for (int j = 0; j < p->num; ++j) {
-        open_numbered(tags[DESCR_BIT][1], j);
+        open_numbered(e_.dim, j);
         parameters(*p, j);
-        END_TAGN(body_, tags[DESCR_BIT][1]);
+        out_.put(e_.dim.close);
       }
     }
-    END_TAGN(body_, tags[DESCR_CHAN][0]);
+    out_.put(e_.chan.close);
   }
 
   void var_form(const chan_descr_2010& c) {
-    const char* element =
-        c.max_size != 1 ? "DaqFloatMatrix" : !c.bits.empty() ? "DaqBits" : "DaqFloat";
-    START_TAGN(body_, element);
-    number("evType", static_cast<int>(c.ev_type));
-    text("tarvo", field(c.prop_name));
-    text("daqName", daq_name_of(c));
-    number("DBKey", c.db_key);
-    number("setPoint", c.set_point);
-    text("sbName", field(c.sb_name));
-    text("subSystem", field(c.subsystem));
-    text("description", field(c.prop_desc));
-    text("units", field(c.units));
+    const element_text& element = c.max_size != 1 ? e_.v_matrix : !c.bits.empty() ? e_.v_bits
+                                                                                    : e_.v_float;
+    out_.put(element.open);
+    out_.put('\n');
+    number(e_.v_evtype, static_cast<int>(c.ev_type));
+    text(e_.v_tarvo, c.prop_name);
+    daq_name(e_.v_daqname, c);
+    number(e_.v_dbkey, c.db_key);
+    number(e_.v_setpoint, c.set_point);
+    text(e_.v_sbname, c.sb_name);
+    text(e_.v_subsystem, c.subsystem);
+    text(e_.v_description, c.prop_desc);
+    text(e_.v_units, c.units);
     if (c.max_size > 1) {
-      number("firstIndex", 0);
-      number("lastIndex", c.max_size - 1);
+      number(e_.v_first, 0);
+      number(e_.v_last, c.max_size - 1);
     }
     for (const bit_descr* b : c.bits) {
-      attribute("bitTitle", "bit", b->bit, false);
-      xrq5_output::append_text(body_, field(b->bit_name));
-      END_TAGN(body_, "bitTitle");
+      attribute("<bitTitle bit=\"", b->bit, "\">");
+      out_.put_field_text(b->bit_name);
+      out_.put("</bitTitle>\n");
     }
     for (const dim_descr* d : c.dims) {
-      attribute("dimension", "id", d->dim, true);
-      text("name", field(d->dim_name));
-      text("description", field(d->dim_desc));
-      text("units", field(d->units));
-      END_TAGN(body_, "dimension");
+      attribute("<dimension id=\"", d->dim, "\">\n");
+      text(e_.v_name, d->dim_name);
+      text(e_.v_description, d->dim_desc);
+      text(e_.v_units, d->units);
+      out_.put("</dimension>\n");
     }
-    text("freq", get_event_struct_type(static_cast<int>(c.ev_type)) == XRQ5_EV_STRUCT_ML ? "-1"
-                                                                                         : "1");
-    END_TAGN(body_, element);
+    out_.put(e_.v_freq.open);
+    out_.put(get_event_struct_type(static_cast<int>(c.ev_type)) == XRQ5_EV_STRUCT_ML ? "-1" : "1");
+    out_.put(e_.v_freq.close);
+    out_.put(element.close);
   }
 
  private:
-  void text(const char* tag, std::string_view value) {
-    START_TAG(body_, tag);
-    xrq5_output::append_text(body_, value);
-    END_TAGN(body_, tag);
+  template <size_t N>
+  void text(const element_text& e, const char (&f)[N]) {
+    out_.put(e.open);
+    out_.put_field_text(f);
+    out_.put(e.close);
   }
-  void number(const char* tag, int v) {
-    START_TAG(body_, tag);
-    append_int(body_, v);
-    END_TAGN(body_, tag);
+  void daq_name(const element_text& e, const chan_descr_2010& c) {
+    if (c.daq_name[0] != '\0') return text(e, c.daq_name);
+    out_.put(e.open);
+    out_.put(undefined_name, sizeof undefined_name - 1);
+    out_.put(e.close);
   }
-  void real(const char* tag, float v) {
+  void number(const element_text& e, int v) {
+    out_.put(e.open);
+    out_.put_int(v);
+    out_.put(e.close);
+  }
+  void real(const element_text& e, float v) {
     // "%e": six digits after the point, an exponent of two digits at least
-    const std::to_chars_result r = std::to_chars(
-        num_, num_ + sizeof num_, static_cast<double>(v), std::chars_format::scientific, 6);
-    START_TAG(body_, tag);
-    body_.append(num_, static_cast<size_t>(r.ptr - num_));
-    END_TAGN(body_, tag);
+    char num[64];
+    const std::to_chars_result r = std::to_chars(num, num + sizeof num, static_cast<double>(v),
+                                                 std::chars_format::scientific, 6);
+    out_.put(e.open);
+    out_.put(num, static_cast<size_t>(r.ptr - num));
+    out_.put(e.close);
   }
   // "<tag>n" and a line feed: BIT, DIM and STAT carry their number before their children.
-  void open_numbered(const char* tag, int n) {
-    START_TAG(body_, tag);
-    append_int(body_, n);
-    body_ += '\n';
+  void open_numbered(const element_text& e, int n) {
+    out_.put(e.open);
+    out_.put_int(n);
+    out_.put('\n');
   }
-  // <tag name="n"> (a line feed after it when `line`)
-  void attribute(const char* tag, const char* name, int n, bool line) {
-    body_ += '<';
-    body_ += tag;
-    body_ += ' ';
-    body_ += name;
-    body_ += "=\"";
-    append_int(body_, n);
-    body_ += line ? "\">\n" : "\">";
+  // `before` n `after`: an element whose attribute is a number
+  void attribute(std::string_view before, int n, std::string_view after) {
+    out_.put(before);
+    out_.put_int(n);
+    out_.put(after);
   }
 
   void parameters(const dim_params& p, int j) {
     if (p.params != nullptr) {
       const xrq5_spect_header_2010& s = p.params[j];
-      real("DIM_START", s.start);
-      real("DIM_INC", s.inc);
-      number("DIM_NDATA", s.ndata);
-      number("DIM_GROUPS", s.groups);
-      real("DIM_GROUP_INC", s.group_inc);
+      real(e_.dim_start, s.start);
+      real(e_.dim_inc, s.inc);
+      number(e_.dim_ndata, s.ndata);
+      number(e_.dim_groups, s.groups);
+      real(e_.dim_group_inc, s.group_inc);
     }
     if (p.iparams != nullptr) {
       const xrq5_image_ext_frame_head& im = p.iparams[j];
-      number("DIM_XSTART", im.x_start);
-      number("DIM_WIDTH", im.aoi_width < 1 ? im.width : im.aoi_width);
-      if (im.hbin > 0) number("DIM_XBIN", im.hbin);
-      number("DIM_YSTART", im.y_start);
-      number("DIM_HEIGHT", im.aoi_height < 1 ? im.height : im.aoi_height);
-      if (im.vbin > 0) number("DIM_YBIN", im.vbin);
-      if (im.bpp > 0) number("DIM_BPP", im.bpp);
-      if (im.ebitpp > 0) number("DIM_EBITPP", im.ebitpp);
-      if (im.ispare4 != -1) number("DIM_UNSIGNED", im.ispare4);
-      if (im.fspare2 > 0) real("DIM_START", im.fspare2);
-      if (im.fspare3 > 0) real("DIM_INC", im.fspare3);
-      if (im.ispare3 > 0) number("DIM_NDATA", im.ispare3);
-      if (im.ispare2 > 0) number("DIM_GROUPS", im.ispare2);
-      if (im.fspare4 > 0) real("DIM_GROUP_INC", im.fspare4);
+      number(e_.dim_xstart, im.x_start);
+      number(e_.dim_width, im.aoi_width < 1 ? im.width : im.aoi_width);
+      if (im.hbin > 0) number(e_.dim_xbin, im.hbin);
+      number(e_.dim_ystart, im.y_start);
+      number(e_.dim_height, im.aoi_height < 1 ? im.height : im.aoi_height);
+      if (im.vbin > 0) number(e_.dim_ybin, im.vbin);
+      if (im.bpp > 0) number(e_.dim_bpp, im.bpp);
+      if (im.ebitpp > 0) number(e_.dim_ebitpp, im.ebitpp);
+      if (im.ispare4 != -1) number(e_.dim_unsigned, im.ispare4);
+      if (im.fspare2 > 0) real(e_.dim_start, im.fspare2);
+      if (im.fspare3 > 0) real(e_.dim_inc, im.fspare3);
+      if (im.ispare3 > 0) number(e_.dim_ndata, im.ispare3);
+      if (im.ispare2 > 0) number(e_.dim_groups, im.ispare2);
+      if (im.fspare4 > 0) real(e_.dim_group_inc, im.fspare4);
     }
   }
 
-  std::string& body_;
-  char num_[256];
+  xrq5_output::sink& out_;
+  const xcd_elements& e_;
 };
 
-// The listing's pieces: a field up to its first NUL, and a field between quotes.
-void put(std::string& out, std::string_view s, char after) {
-  out.append(s.data(), s.size());
-  out += after;
+// The listings' pieces: a field as it is up to its first NUL, or between quotes,
+// then the separator after it.
+template <size_t N>
+void put(xrq5_output::sink& out, const char (&f)[N], char after) {
+  out.put_field(f);
+  out.put(after);
 }
-void put_quoted(std::string& out, std::string_view s, char after) {
-  out += '"';
-  out.append(s.data(), s.size());
-  out += '"';
-  out += after;
+void put_name(xrq5_output::sink& out, const chan_descr_2010& c, char after) {
+  if (c.daq_name[0] != '\0')
+    out.put_field(c.daq_name);
+  else
+    out.put(undefined_name, sizeof undefined_name - 1);
+  out.put(after);
 }
-void put_int(std::string& out, int v, char after) {
-  append_int(out, v);
-  out += after;
+template <size_t N>
+void put_quoted(xrq5_output::sink& out, const char (&f)[N], char after) {
+  out.put('"');
+  out.put_field(f);
+  out.put('"');
+  out.put(after);
+}
+void put_int(xrq5_output::sink& out, int v, char after) {
+  out.put_int(v);
+  out.put(after);
 }
 
-void text_lines(std::string& out, const chan_descr_2010& c) {
+void text_lines(xrq5_output::sink& out, const chan_descr_2010& c) {
   put_int(out, c.stream, '\t');
   put_int(out, static_cast<int>(c.ev_type), '\t');
-  put(out, daq_name_of(c), '\t');
-  put(out, field(c.prop_name), '\t');
+  put_name(out, c, '\t');
+  put(out, c.prop_name, '\t');
   put_int(out, c.set_point, '\t');
-  put_quoted(out, field(c.prop_desc), '\t');
-  put_quoted(out, field(c.units), '\t');
+  put_quoted(out, c.prop_desc, '\t');
+  put_quoted(out, c.units, '\t');
   put_int(out, c.max_size, '\t');
   put_int(out, c.nbits, '\t');
   put_int(out, c.ndims, '\n');
   for (const bit_descr* b : c.bits) {
     put_int(out, b->bit, '\t');
-    put(out, field(b->bit_name), '\t');
-    put_quoted(out, field(b->bit_desc), '\n');
+    put(out, b->bit_name, '\t');
+    put_quoted(out, b->bit_desc, '\n');
   }
   for (const dim_descr* d : c.dims) {
     put_int(out, d->dim, '\t');
-    put(out, field(d->dim_name), '\t');
-    put_quoted(out, field(d->units), '\t');
-    put_quoted(out, field(d->dim_desc), '\n');
+    put(out, d->dim_name, '\t');
+    put_quoted(out, d->units, '\t');
+    put_quoted(out, d->dim_desc, '\n');
     put_int(out, d->nstats, '\n');
     for (const stat_descr* st : d->stats) {
       put_int(out, st->stat, '\t');
-      put(out, field(st->stat_name), '\t');
-      put_quoted(out, field(st->units), '\t');
-      put_quoted(out, field(st->stat_desc), '\n');
+      put(out, st->stat_name, '\t');
+      put_quoted(out, st->units, '\t');
+      put_quoted(out, st->stat_desc, '\n');
     }
   }
 }
 
-void short_line(std::string& out, const chan_descr_2010& c) {
+void short_line(xrq5_output::sink& out, const chan_descr_2010& c) {
   if (c.dtype != 0) printf("\n");
   const std::string_view name = daq_name_of(c);
-  if (name.size() < 50) out.append(50 - name.size(), ' ');  // "%50s"
-  put(out, name, '\t');
+  if (name.size() < 50) {  // "%50s"
+    char* p = out.room(50);
+    memset(p, ' ', 50 - name.size());
+    out.done(p + 50 - name.size());
+  }
+  out.put(name);
+  out.put('\t');
   put_int(out, c.max_size, '\t');
-  out += lowest_type_name(c.dtype);
-  out += '\n';
+  out.put(lowest_type_name(c.dtype), strlen(lowest_type_name(c.dtype)));
+  out.put('\n');
 }
 
 }  // namespace
@@ -1002,15 +1060,21 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
   if (!out.open(file_name)) return XRQ5_DUMP_OPEN_FAILED;
   FILE* f = out.file();
   const bool xml = mode == DUMP_XML_FILE;
-  // The document is built in one string, declaration first; room for a few hundred
-  // bytes a channel saves copying it while it grows.
+  const bool no_target = f == nullptr && sout == nullptr && fd == -1;
+  // A document for a string is built whole, with room for a few hundred bytes a
+  // channel; one for the file or the descriptor alone, and the listings (which go to
+  // the file only), are handed over in blocks of some 64 KB.
+  const bool whole = xml && sout != nullptr;
   std::string doc;
   if (xml) {
     set_xml_header(doc);
-    doc.reserve(doc.size() + 64 + 512 * list->size());
+    if (whole) doc.reserve(doc.size() + 64 + 512 * list->size());
     START_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);
     if (format == XRQ5_FORMAT && f != nullptr) add_iso_date(doc);
   }
+  if (!xml) out.stream_to(-1);
+  else if (!whole) out.stream_to(fd);
+  xrq5_output::sink sink(doc, whole ? nullptr : xrq5_output::output::put_block, &out);
   // Parameters by DAQ name, the first usable entry of each name.
   xrq5_name_index<dim_params*> params;
   if (xml && format == XRQ5_FORMAT && dims != nullptr)
@@ -1020,15 +1084,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
 
   xrq5_name_index<chan_descr_2010*> written;  // the first record of a property wins
   written.reserve(list->size());
-  xcd_writer writer(doc);
-  // The text listings go to the file in pieces of some 64 KB.
-  std::string listing;
-  const auto flush_listing = [&](bool all) {
-    if (listing.size() < (all ? 1 : 65536) || f == nullptr) return;
-    fwrite(listing.data(), 1, listing.size(), f);
-    listing.clear();
-  };
-  const bool no_target = f == nullptr && sout == nullptr && fd == -1;
+  xcd_writer writer(sink);
   for (chan_descr_2010* c : *list) {
     if (!written.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name), c).second)
       continue;
@@ -1037,11 +1093,9 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
       break;
     }
     if (mode == DUMP_TXT_FILE_SHORT && f != nullptr) {
-      short_line(listing, *c);
-      flush_listing(false);
+      short_line(sink, *c);
     } else if (mode == DUMP_TXT_FILE && f != nullptr) {
-      text_lines(listing, *c);
-      flush_listing(false);
+      text_lines(sink, *c);
     } else if (xml && format == XRQ5_FORMAT) {
       const std::string_view daq = daq_name_of(*c);
       dim_params* const* p = params.find(daq.data(), daq.size());
@@ -1051,19 +1105,19 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
     }
   }
 
-  flush_listing(true);
   int result = 0;
   if (xml) {
-    END_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);
-    doc += '\n';
-    if (!out.put(doc, fd)) {
-      result = XRQ5_DUMP_FAILED;
-    } else if (sout != nullptr) {
-      if (sout->empty())
-        sout->swap(doc);
-      else
-        sout->append(doc);
-    }
+    sink.put(format == XRQ5_FORMAT ? elements().root.close : elements().v_root.close);
+    sink.put('\n');
+  }
+  sink.finish();
+  if (xml && !(whole ? out.put(doc, fd) : out.blocks_done())) {
+    result = XRQ5_DUMP_FAILED;
+  } else if (whole) {
+    if (sout->empty())
+      sout->swap(doc);
+    else
+      sout->append(doc);
   }
   if (!out.close(false)) result = XRQ5_DUMP_FAILED;
   return result;

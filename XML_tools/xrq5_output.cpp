@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 namespace xrq5_output {
@@ -45,7 +46,7 @@ bool plain(unsigned char c, bool attr) {
   return c >= 0x20 && c < 0x7F && c != '&' && c != '<' && c != '>' && !(attr && c == '"');
 }
 
-// plain() by table, one per kind of value: the scan of a run costs a load a byte.
+// plain() by table, one per kind of value.
 struct plain_table {
   explicit plain_table(bool attr) {
     for (int c = 0; c < 256; ++c) is[c] = plain(static_cast<unsigned char>(c), attr);
@@ -54,50 +55,85 @@ struct plain_table {
 };
 const plain_table plain_in_text(false), plain_in_attribute(true);
 
-void append_reference(std::string& out, unsigned int cp) {
-  char ref[16];
-  const int n = snprintf(ref, sizeof ref, "&#%u;", cp);
-  out.append(ref, static_cast<size_t>(n));
+// Whether any byte of x is zero.
+inline uint64_t has_zero(uint64_t x) {
+  return (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
 }
 
-void append_character(std::string& out, unsigned int cp, bool attr) {
+// Length of the run of plain characters at p (at most `size` bytes). Eight bytes
+// are tested at once; a NUL ends a run like any other character that is not plain.
+template <bool attr>
+size_t plain_run(const unsigned char* p, size_t size) {
+  constexpr uint64_t ones = 0x0101010101010101ull;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t x;
+    memcpy(&x, p + i, 8);
+    // below 0x20 or from 0x80 on; 0x7F; < and >; & (and ")
+    uint64_t bad = (x | (x - ones * 0x20)) & 0x8080808080808080ull;
+    bad |= has_zero(x ^ (ones * 0x7F));
+    bad |= has_zero((x | ones * 0x02) ^ (ones * 0x3E));
+    bad |= attr ? has_zero((x | ones * 0x04) ^ (ones * 0x26)) : has_zero(x ^ (ones * 0x26));
+    if (bad != 0) break;
+  }
+  const bool* is_plain = attr ? plain_in_attribute.is : plain_in_text.is;
+  while (i < size && is_plain[p[i]]) ++i;
+  return i;
+}
+
+char* put_literal(char* out, const char* s, size_t n) {
+  memcpy(out, s, n);
+  return out + n;
+}
+
+// "&#n;"
+char* put_reference(char* out, unsigned int cp) {
+  *out++ = '&';
+  *out++ = '#';
+  out = write_int(out, static_cast<int>(cp));
+  *out++ = ';';
+  return out;
+}
+
+char* put_character(char* out, unsigned int cp, bool attr) {
   switch (cp) {
-    case '&': out += "&amp;"; return;
-    case '<': out += "&lt;"; return;
-    case '>': out += "&gt;"; return;
+    case '&': return put_literal(out, "&amp;", 5);
+    case '<': return put_literal(out, "&lt;", 4);
+    case '>': return put_literal(out, "&gt;", 4);
     case '"':
-      out += attr ? "&quot;" : "\"";
-      return;
+      if (attr) return put_literal(out, "&quot;", 6);
+      *out++ = '"';
+      return out;
     case '\t':
     case '\n':
-      if (attr)
-        append_reference(out, cp);
-      else
-        out += static_cast<char>(cp);
-      return;
-    case '\r': append_reference(out, cp); return;
+      if (attr) return put_reference(out, cp);
+      *out++ = static_cast<char>(cp);
+      return out;
+    case '\r': return put_reference(out, cp);
     default: break;
   }
   if (cp < 0x20 || cp == 0xFFFE || cp == 0xFFFF)
-    out += '?';
+    *out++ = '?';
   else if (cp <= 0xFF)
-    out += static_cast<char>(cp);
+    *out++ = static_cast<char>(cp);
   else
-    append_reference(out, cp);
+    out = put_reference(out, cp);
+  return out;
 }
 
-void append_value(std::string& out, std::string_view value, bool attr) {
+// Runs of plain characters are found first and copied in one piece. No character
+// grows beyond six bytes: "&quot;" from one byte, "&#1114111;" from four.
+template <bool attr>
+char* escape(char* out, std::string_view value) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(value.data());
   const size_t size = value.size();
-  const bool* is_plain = attr ? plain_in_attribute.is : plain_in_text.is;
   size_t i = 0;
-  while (i < size) {
-    // Runs of plain characters go in one piece.
-    size_t run = i;
-    while (run < size && is_plain[p[run]]) ++run;
-    if (run > i) out.append(value.data() + i, run - i);
-    i = run;
-    if (i == size) break;
+  for (;;) {
+    const size_t run = plain_run<attr>(p + i, size - i);
+    memcpy(out, p + i, run);
+    out += run;
+    i += run;
+    if (i == size) return out;
     unsigned int cp = p[i];
     size_t n = 1;
     if (cp >= 0x80) {
@@ -107,22 +143,41 @@ void append_value(std::string& out, std::string_view value, bool attr) {
         n = 1;
       }
     }
-    append_character(out, cp, attr);
+    out = put_character(out, cp, attr);
     i += n;
   }
 }
 
+template <bool attr>
+void append_value(std::string& out, std::string_view value) {
+  if (value.size() <= 256) {
+    char buf[6 * 256];
+    out.append(buf, static_cast<size_t>(escape<attr>(buf, value) - buf));
+    return;
+  }
+  const size_t old = out.size();
+  out.resize(old + escaped_room(value.size()));
+  char* const end = escape<attr>(&out[old], value);
+  out.resize(static_cast<size_t>(end - &out[0]));
+}
+
 }  // namespace
 
-void append_text(std::string& out, std::string_view value) { append_value(out, value, false); }
+void append_text(std::string& out, std::string_view value) { append_value<false>(out, value); }
 
-void append_attribute(std::string& out, std::string_view value) { append_value(out, value, true); }
+void append_attribute(std::string& out, std::string_view value) {
+  append_value<true>(out, value);
+}
 
 std::string attribute(std::string_view value) {
   std::string out;
-  append_value(out, value, true);
+  append_value<true>(out, value);
   return out;
 }
+
+char* escape_text(char* out, std::string_view value) { return escape<false>(out, value); }
+
+char* escape_attribute(char* out, std::string_view value) { return escape<true>(out, value); }
 
 int format_float(char* buf, float v) {
   // to_chars with a format and a precision writes what printf does with them.
@@ -139,7 +194,7 @@ int format_float(char* buf, float v) {
   return static_cast<int>(end - buf);
 }
 
-void append_int(std::string& out, int v) {
+char* write_int(char* out, int v) {
   char num[16];
   char* p = num + sizeof num;
   unsigned int u = v < 0 ? 0u - static_cast<unsigned int>(v) : static_cast<unsigned int>(v);
@@ -148,7 +203,67 @@ void append_int(std::string& out, int v) {
     u /= 10;
   } while (u != 0);
   if (v < 0) *--p = '-';
-  out.append(p, static_cast<size_t>(num + sizeof num - p));
+  const size_t n = static_cast<size_t>(num + sizeof num - p);
+  memcpy(out, p, n);
+  return out + n;
+}
+
+void append_int(std::string& out, int v) {
+  char num[16];
+  out.append(num, static_cast<size_t>(write_int(num, v) - num));
+}
+
+// ---- sink ----------------------------------------------------------------------------
+
+namespace {
+constexpr size_t sink_step = 65536;
+}
+
+sink::sink(std::string& s, block_target target, void* context)
+    : s_(s), target_(target), context_(context) {
+  p_ = &s_[0] + s_.size();
+  end_ = p_;
+}
+
+void sink::reserve(size_t n) {
+  const size_t used = static_cast<size_t>(p_ - &s_[0]);
+  const size_t size = s_.size();
+  s_.reserve(used + n);
+  p_ = &s_[0] + used;
+  end_ = &s_[0] + size;
+}
+
+void sink::grow(size_t n) {
+  size_t used = static_cast<size_t>(p_ - &s_[0]);
+  if (target_ != nullptr && used > 0) {
+    target_(context_, s_.data(), used);
+    used = 0;
+  }
+  const size_t want = used + (n > sink_step ? n : sink_step);
+  if (want > s_.size()) s_.resize(want);
+  p_ = &s_[0] + used;
+  end_ = &s_[0] + s_.size();
+}
+
+void sink::finish() {
+  const size_t used = static_cast<size_t>(p_ - &s_[0]);
+  if (target_ != nullptr) {
+    if (used > 0) target_(context_, s_.data(), used);
+    s_.clear();
+  } else {
+    s_.resize(used);
+  }
+  p_ = &s_[0] + s_.size();
+  end_ = p_;
+}
+
+char* sink::field_text(char* out, const char* f, size_t cap) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(f);
+  const size_t run = plain_run<false>(p, cap);
+  memcpy(out, f, run);
+  if (run == cap || f[run] == '\0') return out + run;
+  const size_t len = run + strnlen(f + run, cap - run);
+  return escape<false>(out + run, std::string_view(f + run, len - run));
 }
 
 bool write_all(int fd, const char* p, size_t left) {
@@ -193,6 +308,18 @@ bool output::put(const std::string& doc, int fd) {
     return false;
   }
   return true;
+}
+
+void output::put_block(void* self, const char* data, size_t size) {
+  output& o = *static_cast<output*>(self);
+  if (o.file() != nullptr) fwrite(data, 1, size, o.file());
+  if (o.fd_ != -1 && !o.fd_failed_ && !write_all(o.fd_, data, size)) o.fd_failed_ = true;
+}
+
+bool output::blocks_done() {
+  if (!fd_failed_) return true;
+  printf("%s\n", m_.write_failed);
+  return false;
 }
 
 bool output::close(bool announce_close) {
