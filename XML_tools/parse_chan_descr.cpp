@@ -742,6 +742,18 @@ class xcd_writer {
   const xcd_elements& e_;
 };
 
+// Starts loading the parts of a record that the writers read.
+void prefetch_record(const chan_descr_2010* c) {
+  const char* r = reinterpret_cast<const char*>(c);
+  __builtin_prefetch(r);
+  __builtin_prefetch(r + 64);
+  __builtin_prefetch(c->daq_name);
+  __builtin_prefetch(c->prop_desc);
+  __builtin_prefetch(c->units);
+  __builtin_prefetch(c->sb_name);
+  __builtin_prefetch(c->subsystem);
+}
+
 // The listings' pieces: a field as it is up to its first NUL, or between quotes,
 // then the separator after it.
 template <size_t N>
@@ -1082,12 +1094,26 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
       if (p != nullptr && p->name != nullptr && p->num != 0 && (p->params || p->iparams))
         params.insert(p->name, strlen(p->name), p);
 
-  xrq5_name_index<chan_descr_2010*> written;  // the first record of a property wins
-  written.reserve(list->size());
+  const size_t n = list->size();
+  xrq5_output::name_set written(n);  // the first record of a property wins
+  const auto key_of = [&](size_t i) {
+    const chan_descr_2010* c = (*list)[i];
+    return xrq5_output::name_set::key(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name));
+  };
+  // The records and the slots of their names are far apart in memory: records are
+  // fetched four ahead and the slots two ahead, their keys kept until their turn.
+  uint64_t keys[4] = {};
+  for (size_t i = 0; i < n && i < 2; ++i) keys[i] = key_of(i);
+  for (size_t i = 0; i < 4 && i < n; ++i) prefetch_record((*list)[i]);
   xcd_writer writer(sink);
-  for (chan_descr_2010* c : *list) {
-    if (!written.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name), c).second)
-      continue;
+  for (size_t i = 0; i < n; ++i) {
+    if (i + 4 < n) prefetch_record((*list)[i + 4]);
+    if (i + 2 < n) {
+      keys[(i + 2) & 3] = key_of(i + 2);
+      written.prefetch(keys[(i + 2) & 3]);
+    }
+    chan_descr_2010* c = (*list)[i];
+    if (!written.insert(keys[i & 3], c->prop_name)) continue;
     if (no_target) {
       print_xrq5_chan_descr(list);
       break;

@@ -1,5 +1,7 @@
 #include "xrq5_output.h"
 
+#include "xrq5_name_index.h"
+
 #include <unistd.h>
 
 #include <charconv>
@@ -211,6 +213,45 @@ char* write_int(char* out, int v) {
 void append_int(std::string& out, int v) {
   char num[16];
   out.append(num, static_cast<size_t>(write_int(num, v) - num));
+}
+
+// ---- name_set ------------------------------------------------------------------------
+
+name_set::name_set(size_t n) {
+  size_t size = 64;
+  while (size < 2 * n) size *= 2;
+  slots_.assign(size, slot{0, nullptr});
+  mask_ = size - 1;
+}
+
+uint64_t name_set::key(const char* name, size_t len) {
+  return (xrq5_name_hash(name, len) & ~uint64_t{0xFFFF}) | (len & 0xFFFF);
+}
+
+bool name_set::insert(uint64_t key, const char* name) {
+  if (2 * (used_ + 1) > slots_.size()) grow();
+  const size_t len = static_cast<size_t>(key & 0xFFFF);
+  for (size_t i = key_slot(key);; i = (i + 1) & mask_) {
+    slot& s = slots_[i];
+    if (s.name == nullptr) {
+      s = slot{key, name};
+      ++used_;
+      return true;
+    }
+    if (s.key == key && memcmp(s.name, name, len) == 0) return false;
+  }
+}
+
+void name_set::grow() {
+  std::vector<slot> old(2 * slots_.size(), slot{0, nullptr});
+  old.swap(slots_);
+  mask_ = slots_.size() - 1;
+  for (const slot& s : old) {
+    if (s.name == nullptr) continue;
+    size_t i = key_slot(s.key);
+    while (slots_[i].name != nullptr) i = (i + 1) & mask_;
+    slots_[i] = s;
+  }
 }
 
 // ---- sink ----------------------------------------------------------------------------

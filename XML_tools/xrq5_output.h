@@ -9,10 +9,12 @@
 #ifndef XRQ5_OUTPUT_H
 #define XRQ5_OUTPUT_H
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "xrq5_replace_file.h"
 
@@ -121,6 +123,37 @@ class sink {
   void* context_;
   char* p_;
   char* end_;
+};
+
+// ---- the names already written ---------------------------------------------------------
+//
+// A flat open-addressing table of small slots: the name's hash with its length in the
+// low 16 bits, and a pointer to the name, which stays in the caller's record and is
+// never copied. A look-up touches one slot (and the name only when the hashes agree),
+// and a writer that knows the names to come can fetch their slots ahead.
+class name_set {
+ public:
+  // Room for `n` names at most half full (more still fit; the table then grows).
+  explicit name_set(size_t n);
+
+  // The key of a name of `len` bytes (len < 65535).
+  static uint64_t key(const char* name, size_t len);
+  void prefetch(uint64_t key) const { __builtin_prefetch(&slots_[key_slot(key)]); }
+
+  // Adds the name under its key; false when it was there already.
+  bool insert(uint64_t key, const char* name);
+
+ private:
+  struct slot {
+    uint64_t key;
+    const char* name;  // null: free
+  };
+  size_t key_slot(uint64_t key) const { return static_cast<size_t>(key >> 16) & mask_; }
+  void grow();
+
+  std::vector<slot> slots_;
+  size_t mask_;
+  size_t used_ = 0;
 };
 
 // ---- the targets of one writer call ---------------------------------------------------
