@@ -545,30 +545,50 @@ const char* lowest_type_name(unsigned int dtype) {
   return "UNKNOWN";
 }
 
-// "<name>" and "</name>\n" of one element, made once.
+// "<name>" and "</name>\n" of one element, made once. Both are copied whole (the
+// bytes after them are overwritten next), so that a copy is two fixed moves.
 struct element_text {
-  explicit element_text(const char* name)
-      : open(std::string("<") + name + ">"), close(std::string("</") + name + ">\n") {}
-  std::string open, close;
+  static constexpr size_t cap = 32;
+  explicit element_text(const char* name) {
+    const size_t n = strnlen(name, cap - 4);  // the names are short constants
+    open[0] = '<';
+    memcpy(open + 1, name, n);
+    open[n + 1] = '>';
+    open_len = n + 2;
+    memcpy(close, "</", 2);
+    memcpy(close + 2, name, n);
+    memcpy(close + n + 2, ">\n", 2);
+    close_len = n + 4;
+  }
+  char open[cap] = {}, close[cap] = {};
+  size_t open_len, close_len;
 };
+
+char* put(char* p, const char (&text)[element_text::cap], size_t len) {
+  memcpy(p, text, element_text::cap);
+  return p + len;
+}
+char* put_open(char* p, const element_text& e) { return put(p, e.open, e.open_len); }
+char* put_close(char* p, const element_text& e) { return put(p, e.close, e.close_len); }
 
 // The elements of both forms.
 struct xcd_elements {
-  element_text root{tags[DESCR_ROOT][0]}, v_root{var_root}, chan{tags[DESCR_CHAN][0]}, stream{tags[DESCR_STREAM][0]},
-      evtype{tags[DESCR_EVTYPE][0]}, dtype{tags[DESCR_DTYPE][0]}, dbkey{tags[DESCR_DBKEY][0]},
-      count{tags[DESCR_COUNT][0]}, sb_name{tags[DESCR_SB_NAME][0]}, prop{tags[DESCR_PROP][0]},
-      name{tags[DESCR_NAME][0]}, setpnt{tags[DESCR_SETPNT][0]}, subsys{tags[DESCR_SUBSYS][0]},
-      units{tags[DESCR_UNITS][0]}, desc{tags[DESCR_DESC][0]}, size{tags[DESCR_SIZE][0]},
-      bit{tags[DESCR_BIT][0]}, bit_name{tags[DESCR_BIT_NAME][0]}, bit_desc{tags[DESCR_BIT_DESC][0]},
-      dim{tags[DESCR_BIT][1]}, dim_name{tags[DESCR_BIT_NAME][1]}, dim_units{tags[DESCR_UNITS][1]},
-      dim_desc{tags[DESCR_BIT_DESC][1]}, stat{tags[DESCR_BIT][2]},
+  element_text root{tags[DESCR_ROOT][0]}, v_root{var_root}, chan{tags[DESCR_CHAN][0]},
+      stream{tags[DESCR_STREAM][0]}, evtype{tags[DESCR_EVTYPE][0]}, dtype{tags[DESCR_DTYPE][0]},
+      dbkey{tags[DESCR_DBKEY][0]}, count{tags[DESCR_COUNT][0]}, sb_name{tags[DESCR_SB_NAME][0]},
+      prop{tags[DESCR_PROP][0]}, name{tags[DESCR_NAME][0]}, setpnt{tags[DESCR_SETPNT][0]},
+      subsys{tags[DESCR_SUBSYS][0]}, units{tags[DESCR_UNITS][0]}, desc{tags[DESCR_DESC][0]},
+      size{tags[DESCR_SIZE][0]}, bit{tags[DESCR_BIT][0]}, bit_name{tags[DESCR_BIT_NAME][0]},
+      bit_desc{tags[DESCR_BIT_DESC][0]}, dim{tags[DESCR_BIT][1]}, dim_name{tags[DESCR_BIT_NAME][1]},
+      dim_units{tags[DESCR_UNITS][1]}, dim_desc{tags[DESCR_BIT_DESC][1]}, stat{tags[DESCR_BIT][2]},
       stat_name{tags[DESCR_BIT_NAME][2]}, stat_units{tags[DESCR_UNITS][2]},
       stat_desc{tags[DESCR_BIT_DESC][2]};
   element_text v_float{"DaqFloat"}, v_bits{"DaqBits"}, v_matrix{"DaqFloatMatrix"},
       v_evtype{"evType"}, v_tarvo{"tarvo"}, v_daqname{"daqName"}, v_dbkey{"DBKey"},
       v_setpoint{"setPoint"}, v_sbname{"sbName"}, v_subsystem{"subSystem"},
       v_description{"description"}, v_units{"units"}, v_first{"firstIndex"},
-      v_last{"lastIndex"}, v_name{"name"}, v_freq{"freq"};
+      v_last{"lastIndex"}, v_name{"name"}, v_freq{"freq"}, v_bit_title{"bitTitle"},
+      v_dimension{"dimension"};
   element_text dim_start{"DIM_START"}, dim_inc{"DIM_INC"}, dim_ndata{"DIM_NDATA"},
       dim_groups{"DIM_GROUPS"}, dim_group_inc{"DIM_GROUP_INC"}, dim_xstart{"DIM_XSTART"},
       dim_width{"DIM_WIDTH"}, dim_xbin{"DIM_XBIN"}, dim_ystart{"DIM_YSTART"},
@@ -581,161 +601,190 @@ const xcd_elements& elements() {
   return e;
 }
 
-// Builds the body of an XCD document, one record at a time.
+// Room for the elements of a part of a record: each value escaped, and per element
+// its two tags and a number.
+template <class T>
+constexpr size_t room_for(size_t elements) {
+  return xrq5_output::escaped_room(sizeof(T)) + elements * (2 * element_text::cap + 32);
+}
+
+// Builds the body of an XCD document, one record at a time. Each part of a record
+// (the channel, a bit, a dimension, a statistic) takes room for all it can write
+// at once and is then written through a plain pointer.
 class xcd_writer {
  public:
   explicit xcd_writer(xrq5_output::sink& out) : out_(out), e_(elements()) {}
 
-  void tag_form(const chan_descr_2010& c, const dim_params* p) {
-    out_.put(e_.chan.open);
-    out_.put('\n');
-    number(e_.stream, c.stream);
-    number(e_.evtype, static_cast<int>(c.ev_type));
-    number(e_.dtype, static_cast<int>(c.dtype));
-    number(e_.dbkey, c.db_key);
-    number(e_.count, c.count);
-    text(e_.sb_name, c.sb_name);
-    text(e_.prop, c.prop_name);
-    daq_name(e_.name, c);
-    number(e_.setpnt, c.set_point);
-    text(e_.subsys, c.subsystem);
-    text(e_.units, c.units);
-    text(e_.desc, c.prop_desc);
-    number(e_.size, c.max_size);
+  void tag_form(const chan_descr_2010& c, const dim_params* params) {
+    char* p = out_.room(room_for<chan_descr_2010>(16));
+    p = put_open(p, e_.chan);
+    *p++ = '\n';
+    p = number(p, e_.stream, c.stream);
+    p = number(p, e_.evtype, static_cast<int>(c.ev_type));
+    p = number(p, e_.dtype, static_cast<int>(c.dtype));
+    p = number(p, e_.dbkey, c.db_key);
+    p = number(p, e_.count, c.count);
+    p = text(p, e_.sb_name, c.sb_name);
+    p = text(p, e_.prop, c.prop_name);
+    p = daq_name(p, e_.name, c);
+    p = number(p, e_.setpnt, c.set_point);
+    p = text(p, e_.subsys, c.subsystem);
+    p = text(p, e_.units, c.units);
+    p = text(p, e_.desc, c.prop_desc);
+    p = number(p, e_.size, c.max_size);
     for (const bit_descr* b : c.bits) {
-      open_numbered(e_.bit, b->bit);
-      text(e_.bit_name, b->bit_name);
-      text(e_.bit_desc, b->bit_desc);
-      out_.put(e_.bit.close);
+      p = more<bit_descr>(p, 4);
+      p = open_numbered(p, e_.bit, b->bit);
+      p = text(p, e_.bit_name, b->bit_name);
+      p = text(p, e_.bit_desc, b->bit_desc);
+      p = put_close(p, e_.bit);
     }
     if (!c.dims.empty()) {
       for (const dim_descr* d : c.dims) {
-        open_numbered(e_.dim, d->dim);
-        text(e_.dim_name, d->dim_name);
-        text(e_.dim_units, d->units);
-        text(e_.dim_desc, d->dim_desc);
+        p = more<dim_descr>(p, 4);
+        p = open_numbered(p, e_.dim, d->dim);
+        p = text(p, e_.dim_name, d->dim_name);
+        p = text(p, e_.dim_units, d->units);
+        p = text(p, e_.dim_desc, d->dim_desc);
         for (const stat_descr* st : d->stats) {
-          open_numbered(e_.stat, st->stat);
-          text(e_.stat_name, st->stat_name);
-          text(e_.stat_units, st->units);
-          text(e_.stat_desc, st->stat_desc);
-          out_.put(e_.stat.close);
+          p = more<stat_descr>(p, 5);
+          p = open_numbered(p, e_.stat, st->stat);
+          p = text(p, e_.stat_name, st->stat_name);
+          p = text(p, e_.stat_units, st->units);
+          p = text(p, e_.stat_desc, st->stat_desc);
+          p = put_close(p, e_.stat);
         }
-        if (p != nullptr && d->dim >= 0 && d->dim < p->num) parameters(*p, d->dim);
-        out_.put(e_.dim.close);
+        p = more<char>(p, 20);
+        if (params != nullptr && d->dim >= 0 && d->dim < params->num)
+          p = parameters(p, *params, d->dim);
+        p = put_close(p, e_.dim);
       }
-    } else if (p != nullptr) {
-      for (int j = 0; j < p->num; ++j) {
-        open_numbered(e_.dim, j);
-        parameters(*p, j);
-        out_.put(e_.dim.close);
+    } else if (params != nullptr) {
+      for (int j = 0; j < params->num; ++j) {
+        p = more<char>(p, 21);
+        p = open_numbered(p, e_.dim, j);
+        p = parameters(p, *params, j);
+        p = put_close(p, e_.dim);
       }
     }
-    out_.put(e_.chan.close);
+    p = more<char>(p, 1);
+    out_.done(put_close(p, e_.chan));
   }
 
   void var_form(const chan_descr_2010& c) {
     const element_text& element = c.max_size != 1 ? e_.v_matrix : !c.bits.empty() ? e_.v_bits
                                                                                     : e_.v_float;
-    out_.put(element.open);
-    out_.put('\n');
-    number(e_.v_evtype, static_cast<int>(c.ev_type));
-    text(e_.v_tarvo, c.prop_name);
-    daq_name(e_.v_daqname, c);
-    number(e_.v_dbkey, c.db_key);
-    number(e_.v_setpoint, c.set_point);
-    text(e_.v_sbname, c.sb_name);
-    text(e_.v_subsystem, c.subsystem);
-    text(e_.v_description, c.prop_desc);
-    text(e_.v_units, c.units);
+    char* p = out_.room(room_for<chan_descr_2010>(16));
+    p = put_open(p, element);
+    *p++ = '\n';
+    p = number(p, e_.v_evtype, static_cast<int>(c.ev_type));
+    p = text(p, e_.v_tarvo, c.prop_name);
+    p = daq_name(p, e_.v_daqname, c);
+    p = number(p, e_.v_dbkey, c.db_key);
+    p = number(p, e_.v_setpoint, c.set_point);
+    p = text(p, e_.v_sbname, c.sb_name);
+    p = text(p, e_.v_subsystem, c.subsystem);
+    p = text(p, e_.v_description, c.prop_desc);
+    p = text(p, e_.v_units, c.units);
     if (c.max_size > 1) {
-      number(e_.v_first, 0);
-      number(e_.v_last, c.max_size - 1);
+      p = number(p, e_.v_first, 0);
+      p = number(p, e_.v_last, c.max_size - 1);
     }
     for (const bit_descr* b : c.bits) {
-      attribute("<bitTitle bit=\"", b->bit, "\">");
-      out_.put_field_text(b->bit_name);
-      out_.put("</bitTitle>\n");
+      p = more<bit_descr>(p, 1);
+      p = attribute(p, "<bitTitle bit=\"", b->bit, "\">");
+      p = xrq5_output::sink::field_text(p, b->bit_name, sizeof b->bit_name);
+      p = put_close(p, e_.v_bit_title);
     }
     for (const dim_descr* d : c.dims) {
-      attribute("<dimension id=\"", d->dim, "\">\n");
-      text(e_.v_name, d->dim_name);
-      text(e_.v_description, d->dim_desc);
-      text(e_.v_units, d->units);
-      out_.put("</dimension>\n");
+      p = more<dim_descr>(p, 4);
+      p = attribute(p, "<dimension id=\"", d->dim, "\">\n");
+      p = text(p, e_.v_name, d->dim_name);
+      p = text(p, e_.v_description, d->dim_desc);
+      p = text(p, e_.v_units, d->units);
+      p = put_close(p, e_.v_dimension);
     }
-    out_.put(e_.v_freq.open);
-    out_.put(get_event_struct_type(static_cast<int>(c.ev_type)) == XRQ5_EV_STRUCT_ML ? "-1" : "1");
-    out_.put(e_.v_freq.close);
-    out_.put(element.close);
+    p = more<char>(p, 2);
+    p = put_open(p, e_.v_freq);
+    if (get_event_struct_type(static_cast<int>(c.ev_type)) == XRQ5_EV_STRUCT_ML) *p++ = '-';
+    *p++ = '1';
+    p = put_close(p, e_.v_freq);
+    out_.done(put_close(p, element));
   }
 
  private:
+  // Ends the appends at p and takes room for the next part.
+  template <class T>
+  char* more(char* p, size_t elements) {
+    out_.done(p);
+    return out_.room(room_for<T>(elements));
+  }
   template <size_t N>
-  void text(const element_text& e, const char (&f)[N]) {
-    out_.put(e.open);
-    out_.put_field_text(f);
-    out_.put(e.close);
+  static char* text(char* p, const element_text& e, const char (&f)[N]) {
+    p = put_open(p, e);
+    p = xrq5_output::sink::field_text(p, f, N);
+    return put_close(p, e);
   }
-  void daq_name(const element_text& e, const chan_descr_2010& c) {
-    if (c.daq_name[0] != '\0') return text(e, c.daq_name);
-    out_.put(e.open);
-    out_.put(undefined_name, sizeof undefined_name - 1);
-    out_.put(e.close);
+  static char* daq_name(char* p, const element_text& e, const chan_descr_2010& c) {
+    if (c.daq_name[0] != '\0') return text(p, e, c.daq_name);
+    p = put_open(p, e);
+    memcpy(p, undefined_name, sizeof undefined_name - 1);
+    return put_close(p + sizeof undefined_name - 1, e);
   }
-  void number(const element_text& e, int v) {
-    out_.put(e.open);
-    out_.put_int(v);
-    out_.put(e.close);
+  static char* number(char* p, const element_text& e, int v) {
+    p = put_open(p, e);
+    p = xrq5_output::write_int(p, v);
+    return put_close(p, e);
   }
-  void real(const element_text& e, float v) {
+  static char* real(char* p, const element_text& e, float v) {
     // "%e": six digits after the point, an exponent of two digits at least
-    char num[64];
-    const std::to_chars_result r = std::to_chars(num, num + sizeof num, static_cast<double>(v),
-                                                 std::chars_format::scientific, 6);
-    out_.put(e.open);
-    out_.put(num, static_cast<size_t>(r.ptr - num));
-    out_.put(e.close);
+    p = put_open(p, e);
+    p = std::to_chars(p, p + 32, static_cast<double>(v), std::chars_format::scientific, 6).ptr;
+    return put_close(p, e);
   }
   // "<tag>n" and a line feed: BIT, DIM and STAT carry their number before their children.
-  void open_numbered(const element_text& e, int n) {
-    out_.put(e.open);
-    out_.put_int(n);
-    out_.put('\n');
+  static char* open_numbered(char* p, const element_text& e, int n) {
+    p = put_open(p, e);
+    p = xrq5_output::write_int(p, n);
+    *p++ = '\n';
+    return p;
   }
   // `before` n `after`: an element whose attribute is a number
-  void attribute(std::string_view before, int n, std::string_view after) {
-    out_.put(before);
-    out_.put_int(n);
-    out_.put(after);
+  static char* attribute(char* p, std::string_view before, int n, std::string_view after) {
+    memcpy(p, before.data(), before.size());
+    p = xrq5_output::write_int(p + before.size(), n);
+    memcpy(p, after.data(), after.size());
+    return p + after.size();
   }
 
-  void parameters(const dim_params& p, int j) {
-    if (p.params != nullptr) {
-      const xrq5_spect_header_2010& s = p.params[j];
-      real(e_.dim_start, s.start);
-      real(e_.dim_inc, s.inc);
-      number(e_.dim_ndata, s.ndata);
-      number(e_.dim_groups, s.groups);
-      real(e_.dim_group_inc, s.group_inc);
+  // At most 19 elements.
+  char* parameters(char* p, const dim_params& dp, int j) const {
+    if (dp.params != nullptr) {
+      const xrq5_spect_header_2010& s = dp.params[j];
+      p = real(p, e_.dim_start, s.start);
+      p = real(p, e_.dim_inc, s.inc);
+      p = number(p, e_.dim_ndata, s.ndata);
+      p = number(p, e_.dim_groups, s.groups);
+      p = real(p, e_.dim_group_inc, s.group_inc);
     }
-    if (p.iparams != nullptr) {
-      const xrq5_image_ext_frame_head& im = p.iparams[j];
-      number(e_.dim_xstart, im.x_start);
-      number(e_.dim_width, im.aoi_width < 1 ? im.width : im.aoi_width);
-      if (im.hbin > 0) number(e_.dim_xbin, im.hbin);
-      number(e_.dim_ystart, im.y_start);
-      number(e_.dim_height, im.aoi_height < 1 ? im.height : im.aoi_height);
-      if (im.vbin > 0) number(e_.dim_ybin, im.vbin);
-      if (im.bpp > 0) number(e_.dim_bpp, im.bpp);
-      if (im.ebitpp > 0) number(e_.dim_ebitpp, im.ebitpp);
-      if (im.ispare4 != -1) number(e_.dim_unsigned, im.ispare4);
-      if (im.fspare2 > 0) real(e_.dim_start, im.fspare2);
-      if (im.fspare3 > 0) real(e_.dim_inc, im.fspare3);
-      if (im.ispare3 > 0) number(e_.dim_ndata, im.ispare3);
-      if (im.ispare2 > 0) number(e_.dim_groups, im.ispare2);
-      if (im.fspare4 > 0) real(e_.dim_group_inc, im.fspare4);
+    if (dp.iparams != nullptr) {
+      const xrq5_image_ext_frame_head& im = dp.iparams[j];
+      p = number(p, e_.dim_xstart, im.x_start);
+      p = number(p, e_.dim_width, im.aoi_width < 1 ? im.width : im.aoi_width);
+      if (im.hbin > 0) p = number(p, e_.dim_xbin, im.hbin);
+      p = number(p, e_.dim_ystart, im.y_start);
+      p = number(p, e_.dim_height, im.aoi_height < 1 ? im.height : im.aoi_height);
+      if (im.vbin > 0) p = number(p, e_.dim_ybin, im.vbin);
+      if (im.bpp > 0) p = number(p, e_.dim_bpp, im.bpp);
+      if (im.ebitpp > 0) p = number(p, e_.dim_ebitpp, im.ebitpp);
+      if (im.ispare4 != -1) p = number(p, e_.dim_unsigned, im.ispare4);
+      if (im.fspare2 > 0) p = real(p, e_.dim_start, im.fspare2);
+      if (im.fspare3 > 0) p = real(p, e_.dim_inc, im.fspare3);
+      if (im.ispare3 > 0) p = number(p, e_.dim_ndata, im.ispare3);
+      if (im.ispare2 > 0) p = number(p, e_.dim_groups, im.ispare2);
+      if (im.fspare4 > 0) p = real(p, e_.dim_group_inc, im.fspare4);
     }
+    return p;
   }
 
   xrq5_output::sink& out_;
@@ -1133,7 +1182,8 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
 
   int result = 0;
   if (xml) {
-    sink.put(format == XRQ5_FORMAT ? elements().root.close : elements().v_root.close);
+    const element_text& root = format == XRQ5_FORMAT ? elements().root : elements().v_root;
+    sink.put(root.close, root.close_len);
     sink.put('\n');
   }
   sink.finish();

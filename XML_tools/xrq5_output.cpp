@@ -62,24 +62,35 @@ inline uint64_t has_zero(uint64_t x) {
   return (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
 }
 
-// Length of the run of plain characters at p (at most `size` bytes). Eight bytes
-// are tested at once; a NUL ends a run like any other character that is not plain.
+// Copies the run of plain characters at p (at most `size` bytes) to out and returns
+// its length; out has room for `size` bytes, and those after the run may be
+// overwritten. Eight bytes are tested and stored at once; a NUL ends a run like any
+// other character that is not plain.
 template <bool attr>
-size_t plain_run(const unsigned char* p, size_t size) {
+size_t copy_plain_run(char* out, const unsigned char* p, size_t size) {
   constexpr uint64_t ones = 0x0101010101010101ull;
   size_t i = 0;
   for (; i + 8 <= size; i += 8) {
     uint64_t x;
     memcpy(&x, p + i, 8);
+    memcpy(out + i, &x, 8);
     // below 0x20 or from 0x80 on; 0x7F; < and >; & (and ")
     uint64_t bad = (x | (x - ones * 0x20)) & 0x8080808080808080ull;
     bad |= has_zero(x ^ (ones * 0x7F));
     bad |= has_zero((x | ones * 0x02) ^ (ones * 0x3E));
     bad |= attr ? has_zero((x | ones * 0x04) ^ (ones * 0x26)) : has_zero(x ^ (ones * 0x26));
-    if (bad != 0) break;
+    if (bad != 0) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      // A flag above a true one may be false (a borrow), never one below it: the
+      // lowest flag is the first character that is not plain.
+      return i + static_cast<size_t>(__builtin_ctzll(bad) >> 3);
+#else
+      break;
+#endif
+    }
   }
   const bool* is_plain = attr ? plain_in_attribute.is : plain_in_text.is;
-  while (i < size && is_plain[p[i]]) ++i;
+  for (; i < size && is_plain[p[i]]; ++i) out[i] = static_cast<char>(p[i]);
   return i;
 }
 
@@ -131,8 +142,7 @@ char* escape(char* out, std::string_view value) {
   const size_t size = value.size();
   size_t i = 0;
   for (;;) {
-    const size_t run = plain_run<attr>(p + i, size - i);
-    memcpy(out, p + i, run);
+    const size_t run = copy_plain_run<attr>(out, p + i, size - i);
     out += run;
     i += run;
     if (i == size) return out;
@@ -197,16 +207,22 @@ int format_float(char* buf, float v) {
 }
 
 char* write_int(char* out, int v) {
-  char num[16];
-  char* p = num + sizeof num;
-  unsigned int u = v < 0 ? 0u - static_cast<unsigned int>(v) : static_cast<unsigned int>(v);
+  unsigned int u = static_cast<unsigned int>(v);
+  if (v < 0) {
+    *out++ = '-';
+    u = 0u - u;
+  }
+  if (u < 10) {
+    *out = static_cast<char>('0' + u);
+    return out + 1;
+  }
+  size_t n = 2;
+  for (unsigned int t = u / 100; t != 0; t /= 10) ++n;
+  char* p = out + n;
   do {
     *--p = static_cast<char>('0' + u % 10);
     u /= 10;
   } while (u != 0);
-  if (v < 0) *--p = '-';
-  const size_t n = static_cast<size_t>(num + sizeof num - p);
-  memcpy(out, p, n);
   return out + n;
 }
 
@@ -300,8 +316,7 @@ void sink::finish() {
 
 char* sink::field_text(char* out, const char* f, size_t cap) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(f);
-  const size_t run = plain_run<false>(p, cap);
-  memcpy(out, f, run);
+  const size_t run = copy_plain_run<false>(out, p, cap);
   if (run == cap || f[run] == '\0') return out + run;
   const size_t len = run + strnlen(f + run, cap - run);
   return escape<false>(out + run, std::string_view(f + run, len - run));

@@ -110,13 +110,15 @@ class sink {
     p_ = field_text(room(escaped_room(N)), f, N);
   }
 
+  // The same at a position with room for escaped_room(cap) bytes; returns the new end.
+  static char* field_text(char* out, const char* f, size_t cap);
+
   // Cuts the string to what was written, or hands the rest to the target and empties
   // the string.
   void finish();
 
  private:
   void grow(size_t n);
-  static char* field_text(char* out, const char* f, size_t cap);
 
   std::string& s_;
   block_target target_;
