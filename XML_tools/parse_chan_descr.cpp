@@ -1150,13 +1150,13 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
     return xrq5_output::name_set::key(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name));
   };
   // The records and the slots of their names are far apart in memory: records are
-  // fetched four ahead and the slots two ahead, their keys kept until their turn.
+  // fetched eight ahead and the slots two ahead, their keys kept until their turn.
   uint64_t keys[4] = {};
   for (size_t i = 0; i < n && i < 2; ++i) keys[i] = key_of(i);
-  for (size_t i = 0; i < 4 && i < n; ++i) prefetch_record((*list)[i]);
+  for (size_t i = 0; i < 8 && i < n; ++i) prefetch_record((*list)[i]);
   xcd_writer writer(sink);
   for (size_t i = 0; i < n; ++i) {
-    if (i + 4 < n) prefetch_record((*list)[i + 4]);
+    if (i + 8 < n) prefetch_record((*list)[i + 8]);
     if (i + 2 < n) {
       keys[(i + 2) & 3] = key_of(i + 2);
       written.prefetch(keys[(i + 2) & 3]);
