@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace xrq5_output {
 
 namespace {
@@ -67,9 +71,27 @@ inline uint64_t has_zero(uint64_t x) {
 // overwritten. Eight bytes are tested and stored at once; a NUL ends a run like any
 // other character that is not plain.
 template <bool attr>
-size_t copy_plain_run(char* out, const unsigned char* p, size_t size) {
+inline __attribute__((always_inline)) size_t copy_plain_run(char* out, const unsigned char* p,
+                                                            size_t size) {
   constexpr uint64_t ones = 0x0101010101010101ull;
   size_t i = 0;
+#ifdef __SSE2__
+  // Sixteen at once: plain is 0x20..0x7E (as signed bytes, above 0x1F and below
+  // 0x7F) and none of & < > (").
+  for (; i + 16 <= size; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), x);
+    const __m128i in_range =
+        _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(x, _mm_set1_epi8(0x7F)));
+    __m128i special = _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('&')),
+                                   _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('<')),
+                                                _mm_cmpeq_epi8(x, _mm_set1_epi8('>'))));
+    if (attr) special = _mm_or_si128(special, _mm_cmpeq_epi8(x, _mm_set1_epi8('"')));
+    const unsigned int bad =
+        static_cast<unsigned int>(_mm_movemask_epi8(_mm_andnot_si128(special, in_range))) ^ 0xFFFFu;
+    if (bad != 0) return i + static_cast<size_t>(__builtin_ctz(bad));
+  }
+#endif
   for (; i + 8 <= size; i += 8) {
     uint64_t x;
     memcpy(&x, p + i, 8);
@@ -241,7 +263,18 @@ name_set::name_set(size_t n) {
 }
 
 uint64_t name_set::key(const char* name, size_t len) {
-  return (xrq5_name_hash(name, len) & ~uint64_t{0xFFFF}) | (len & 0xFFFF);
+  // One multiply a word, the full mix once at the end: the words of a name are few.
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
+  size_t left = len;
+  for (; left >= 8; name += 8, left -= 8) {
+    uint64_t k;
+    memcpy(&k, name, 8);
+    h = (h ^ k) * 0xff51afd7ed558ccdull;
+    h ^= h >> 29;
+  }
+  uint64_t tail = 0;
+  memcpy(&tail, name, left);
+  return (xrq5_name_mix(h ^ tail) & ~uint64_t{0xFFFF}) | (len & 0xFFFF);
 }
 
 bool name_set::insert(uint64_t key, const char* name) {
