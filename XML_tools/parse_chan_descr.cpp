@@ -798,7 +798,9 @@ void prefetch_record(const chan_descr_2010* c) {
   __builtin_prefetch(r + 64);
   __builtin_prefetch(c->daq_name);
   __builtin_prefetch(c->prop_desc);
+  __builtin_prefetch(c->prop_desc + 32);
   __builtin_prefetch(c->units);
+  __builtin_prefetch(&c->dims);
   __builtin_prefetch(c->sb_name);
   __builtin_prefetch(c->subsystem);
 }
