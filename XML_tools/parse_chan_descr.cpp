@@ -484,215 +484,336 @@ const char* lowest_type_name(unsigned int dtype) {
   return "UNKNOWN";
 }
 
-// Builds the body of an XCD document, one record at a time.
+// "<name>" and "</name>\n" of one element, made once. Both are copied whole (the
+// bytes after them are overwritten next), so that a copy is two fixed moves.
+struct element_text {
+  static constexpr size_t cap = 32;
+  explicit element_text(const char* name) {
+    const size_t n = strnlen(name, cap - 4);  // the names are short constants
+    open[0] = '<';
+    memcpy(open + 1, name, n);
+    open[n + 1] = '>';
+    open_len = n + 2;
+    memcpy(close, "</", 2);
+    memcpy(close + 2, name, n);
+    memcpy(close + n + 2, ">\n", 2);
+    close_len = n + 4;
+  }
+  char open[cap] = {}, close[cap] = {};
+  size_t open_len, close_len;
+};
+
+char* put(char* p, const char (&text)[element_text::cap], size_t len) {
+  memcpy(p, text, element_text::cap);
+  return p + len;
+}
+char* put_open(char* p, const element_text& e) { return put(p, e.open, e.open_len); }
+char* put_close(char* p, const element_text& e) { return put(p, e.close, e.close_len); }
+
+// The elements of both forms.
+struct xcd_elements {
+  element_text root{tags[DESCR_ROOT][0]}, v_root{var_root}, chan{tags[DESCR_CHAN][0]},
+      stream{tags[DESCR_STREAM][0]}, evtype{tags[DESCR_EVTYPE][0]}, dtype{tags[DESCR_DTYPE][0]},
+      dbkey{tags[DESCR_DBKEY][0]}, count{tags[DESCR_COUNT][0]}, sb_name{tags[DESCR_SB_NAME][0]},
+      prop{tags[DESCR_PROP][0]}, name{tags[DESCR_NAME][0]}, setpnt{tags[DESCR_SETPNT][0]},
+      subsys{tags[DESCR_SUBSYS][0]}, units{tags[DESCR_UNITS][0]}, desc{tags[DESCR_DESC][0]},
+      size{tags[DESCR_SIZE][0]}, bit{tags[DESCR_BIT][0]}, bit_name{tags[DESCR_BIT_NAME][0]},
+      bit_desc{tags[DESCR_BIT_DESC][0]}, dim{tags[DESCR_BIT][1]}, dim_name{tags[DESCR_BIT_NAME][1]},
+      dim_units{tags[DESCR_UNITS][1]}, dim_desc{tags[DESCR_BIT_DESC][1]}, stat{tags[DESCR_BIT][2]},
+      stat_name{tags[DESCR_BIT_NAME][2]}, stat_units{tags[DESCR_UNITS][2]},
+      stat_desc{tags[DESCR_BIT_DESC][2]};
+  element_text v_float{"DaqFloat"}, v_bits{"DaqBits"}, v_matrix{"DaqFloatMatrix"},
+      v_evtype{"evType"}, v_tarvo{"tarvo"}, v_daqname{"daqName"}, v_dbkey{"DBKey"},
+      v_setpoint{"setPoint"}, v_sbname{"sbName"}, v_subsystem{"subSystem"},
+      v_description{"description"}, v_units{"units"}, v_first{"firstIndex"},
+      v_last{"lastIndex"}, v_name{"name"}, v_freq{"freq"}, v_bit_title{"bitTitle"},
+      v_dimension{"dimension"};
+  element_text dim_start{"DIM_START"}, dim_inc{"DIM_INC"}, dim_ndata{"DIM_NDATA"},
+      dim_groups{"DIM_GROUPS"}, dim_group_inc{"DIM_GROUP_INC"}, dim_xstart{"DIM_XSTART"},
+      dim_width{"DIM_WIDTH"}, dim_xbin{"DIM_XBIN"}, dim_ystart{"DIM_YSTART"},
+      dim_height{"DIM_HEIGHT"}, dim_ybin{"DIM_YBIN"}, dim_bpp{"DIM_BPP"},
+      dim_ebitpp{"DIM_EBITPP"}, dim_unsigned{"DIM_UNSIGNED"};
+};
+
+const xcd_elements& elements() {
+  static const xcd_elements e;
+  return e;
+}
+
+// Room for the elements of a part of a record: each value escaped, and per element
+// its two tags and a number.
+template <class T>
+constexpr size_t room_for(size_t elements) {
+  return xrq5_output::escaped_room(sizeof(T)) + elements * (2 * element_text::cap + 32);
+}
+
+// Builds the body of an XCD document, one record at a time. Each part of a record
+// (the channel, a bit, a dimension, a statistic) takes room for all it can write
+// at once and is then written through a plain pointer.
 class xcd_writer {
  public:
-  explicit xcd_writer(std::string& body) : body_(body) {}
+  explicit xcd_writer(xrq5_output::sink& out) : out_(out), e_(elements()) {}
 
-  void tag_form(const chan_descr_2010& c, const dim_params* p) {
-    START_TAGN(body_, tags[DESCR_CHAN][0]);
-    number(tags[DESCR_STREAM][0], c.stream);
-    number(tags[DESCR_EVTYPE][0], static_cast<int>(c.ev_type));
-    number(tags[DESCR_DTYPE][0], static_cast<int>(c.dtype));
-    number(tags[DESCR_DBKEY][0], c.db_key);
-    number(tags[DESCR_COUNT][0], c.count);
-    text(tags[DESCR_SB_NAME][0], field(c.sb_name));
-    text(tags[DESCR_PROP][0], field(c.prop_name));
-    text(tags[DESCR_NAME][0], daq_name_of(c));
-    number(tags[DESCR_SETPNT][0], c.set_point);
-    text(tags[DESCR_SUBSYS][0], field(c.subsystem));
-    text(tags[DESCR_UNITS][0], field(c.units));
-    text(tags[DESCR_DESC][0], field(c.prop_desc));
-    number(tags[DESCR_SIZE][0], c.max_size);
+  void tag_form(const chan_descr_2010& c, const dim_params* params) {
+    char* p = out_.room(room_for<chan_descr_2010>(16));
+    p = put_open(p, e_.chan);
+    *p++ = '\n';
+    p = number(p, e_.stream, c.stream);
+    p = number(p, e_.evtype, static_cast<int>(c.ev_type));
+    p = number(p, e_.dtype, static_cast<int>(c.dtype));
+    p = number(p, e_.dbkey, c.db_key);
+    p = number(p, e_.count, c.count);
+    p = text(p, e_.sb_name, c.sb_name);
+    p = text(p, e_.prop, c.prop_name);
+    p = daq_name(p, e_.name, c);
+    p = number(p, e_.setpnt, c.set_point);
+    p = text(p, e_.subsys, c.subsystem);
+    p = text(p, e_.units, c.units);
+    p = text(p, e_.desc, c.prop_desc);
+    p = number(p, e_.size, c.max_size);
     for (const bit_descr* b : c.bits) {
-      open_numbered(tags[DESCR_BIT][0], b->bit);
-      text(tags[DESCR_BIT_NAME][0], field(b->bit_name));
-      text(tags[DESCR_BIT_DESC][0], field(b->bit_desc));
-      END_TAGN(body_, tags[DESCR_BIT][0]);
+      p = more<bit_descr>(p, 4);
+      p = open_numbered(p, e_.bit, b->bit);
+      p = text(p, e_.bit_name, b->bit_name);
+      p = text(p, e_.bit_desc, b->bit_desc);
+      p = put_close(p, e_.bit);
     }
     if (!c.dims.empty()) {
       for (const dim_descr* d : c.dims) {
-        open_numbered(tags[DESCR_BIT][1], d->dim);
-        text(tags[DESCR_BIT_NAME][1], field(d->dim_name));
-        text(tags[DESCR_UNITS][1], field(d->units));
-        text(tags[DESCR_BIT_DESC][1], field(d->dim_desc));
+        p = more<dim_descr>(p, 4);
+        p = open_numbered(p, e_.dim, d->dim);
+        p = text(p, e_.dim_name, d->dim_name);
+        p = text(p, e_.dim_units, d->units);
+        p = text(p, e_.dim_desc, d->dim_desc);
         for (const stat_descr* st : d->stats) {
-          open_numbered(tags[DESCR_BIT][2], st->stat);
-          text(tags[DESCR_BIT_NAME][2], field(st->stat_name));
-          text(tags[DESCR_UNITS][2], field(st->units));
-          text(tags[DESCR_BIT_DESC][2], field(st->stat_desc));
-          END_TAGN(body_, tags[DESCR_BIT][2]);
+          p = more<stat_descr>(p, 5);
+          p = open_numbered(p, e_.stat, st->stat);
+          p = text(p, e_.stat_name, st->stat_name);
+          p = text(p, e_.stat_units, st->units);
+          p = text(p, e_.stat_desc, st->stat_desc);
+          p = put_close(p, e_.stat);
         }
-        if (p != nullptr && d->dim >= 0 && d->dim < p->num) parameters(*p, d->dim);
-        END_TAGN(body_, tags[DESCR_BIT][1]);
+        p = more<char>(p, 20);
+        if (params != nullptr && d->dim >= 0 && d->dim < params->num)
+          p = parameters(p, *params, d->dim);
+        p = put_close(p, e_.dim);
       }
-    } else if (p != nullptr) {
-      for (int j = 0; j < p->num; ++j) {
-        open_numbered(tags[DESCR_BIT][1], j);
-        parameters(*p, j);
-        END_TAGN(body_, tags[DESCR_BIT][1]);
+    } else if (params != nullptr) {
+      for (int j = 0; j < params->num; ++j) {
+        p = more<char>(p, 21);
+        p = open_numbered(p, e_.dim, j);
+        p = parameters(p, *params, j);
+        p = put_close(p, e_.dim);
       }
     }
-    END_TAGN(body_, tags[DESCR_CHAN][0]);
+    p = more<char>(p, 1);
+    out_.done(put_close(p, e_.chan));
   }
 
   void var_form(const chan_descr_2010& c) {
-    const char* element =
-        c.max_size != 1 ? "DaqFloatMatrix" : !c.bits.empty() ? "DaqBits" : "DaqFloat";
-    START_TAGN(body_, element);
-    number("evType", static_cast<int>(c.ev_type));
-    text("tarvo", field(c.prop_name));
-    text("daqName", daq_name_of(c));
-    number("DBKey", c.db_key);
-    number("setPoint", c.set_point);
-    text("sbName", field(c.sb_name));
-    text("subSystem", field(c.subsystem));
-    text("description", field(c.prop_desc));
-    text("units", field(c.units));
+    const element_text& element = c.max_size != 1 ? e_.v_matrix : !c.bits.empty() ? e_.v_bits
+                                                                                    : e_.v_float;
+    char* p = out_.room(room_for<chan_descr_2010>(16));
+    p = put_open(p, element);
+    *p++ = '\n';
+    p = number(p, e_.v_evtype, static_cast<int>(c.ev_type));
+    p = text(p, e_.v_tarvo, c.prop_name);
+    p = daq_name(p, e_.v_daqname, c);
+    p = number(p, e_.v_dbkey, c.db_key);
+    p = number(p, e_.v_setpoint, c.set_point);
+    p = text(p, e_.v_sbname, c.sb_name);
+    p = text(p, e_.v_subsystem, c.subsystem);
+    p = text(p, e_.v_description, c.prop_desc);
+    p = text(p, e_.v_units, c.units);
     if (c.max_size > 1) {
-      number("firstIndex", 0);
-      number("lastIndex", c.max_size - 1);
+      p = number(p, e_.v_first, 0);
+      p = number(p, e_.v_last, c.max_size - 1);
     }
     for (const bit_descr* b : c.bits) {
-      attribute("bitTitle", "bit", b->bit, false);
-      xrq5_output::append_text(body_, field(b->bit_name));
-      END_TAGN(body_, "bitTitle");
+      p = more<bit_descr>(p, 1);
+      p = attribute(p, "<bitTitle bit=\"", b->bit, "\">");
+      p = xrq5_output::sink::field_text(p, b->bit_name, sizeof b->bit_name);
+      p = put_close(p, e_.v_bit_title);
     }
     for (const dim_descr* d : c.dims) {
-      attribute("dimension", "id", d->dim, true);
-      text("name", field(d->dim_name));
-      text("description", field(d->dim_desc));
-      text("units", field(d->units));
-      END_TAGN(body_, "dimension");
+      p = more<dim_descr>(p, 4);
+      p = attribute(p, "<dimension id=\"", d->dim, "\">\n");
+      p = text(p, e_.v_name, d->dim_name);
+      p = text(p, e_.v_description, d->dim_desc);
+      p = text(p, e_.v_units, d->units);
+      p = put_close(p, e_.v_dimension);
     }
-    text("freq", get_event_struct_type(static_cast<int>(c.ev_type)) == XRQ5_EV_STRUCT_ML ? "-1"
-                                                                                         : "1");
-    END_TAGN(body_, element);
+    p = more<char>(p, 2);
+    p = put_open(p, e_.v_freq);
+    if (get_event_struct_type(static_cast<int>(c.ev_type)) == XRQ5_EV_STRUCT_ML) *p++ = '-';
+    *p++ = '1';
+    p = put_close(p, e_.v_freq);
+    out_.done(put_close(p, element));
   }
 
  private:
-  void text(const char* tag, std::string_view value) {
-    START_TAG(body_, tag);
-    xrq5_output::append_text(body_, value);
-    END_TAGN(body_, tag);
+  // Ends the appends at p and takes room for the next part.
+  template <class T>
+  char* more(char* p, size_t elements) {
+    out_.done(p);
+    return out_.room(room_for<T>(elements));
   }
-  void number(const char* tag, int v) {
-    START_TAG(body_, tag);
-    append_int(body_, v);
-    END_TAGN(body_, tag);
+  template <size_t N>
+  static char* text(char* p, const element_text& e, const char (&f)[N]) {
+    p = put_open(p, e);
+    p = xrq5_output::sink::field_text(p, f, N);
+    return put_close(p, e);
   }
-  void real(const char* tag, float v) {
+  static char* daq_name(char* p, const element_text& e, const chan_descr_2010& c) {
+    if (c.daq_name[0] != '\0') return text(p, e, c.daq_name);
+    p = put_open(p, e);
+    memcpy(p, undefined_name, sizeof undefined_name - 1);
+    return put_close(p + sizeof undefined_name - 1, e);
+  }
+  static char* number(char* p, const element_text& e, int v) {
+    p = put_open(p, e);
+    p = xrq5_output::write_int(p, v);
+    return put_close(p, e);
+  }
+  static char* real(char* p, const element_text& e, float v) {
     // "%e": six digits after the point, an exponent of two digits at least
-    const std::to_chars_result r = std::to_chars(
-        num_, num_ + sizeof num_, static_cast<double>(v), std::chars_format::scientific, 6);
-    START_TAG(body_, tag);
-    body_.append(num_, static_cast<size_t>(r.ptr - num_));
-    END_TAGN(body_, tag);
+    p = put_open(p, e);
+    p = std::to_chars(p, p + 32, static_cast<double>(v), std::chars_format::scientific, 6).ptr;
+    return put_close(p, e);
   }
   // "<tag>n" and a line feed: BIT, DIM and STAT carry their number before their children.
-  void open_numbered(const char* tag, int n) {
-    START_TAG(body_, tag);
-    append_int(body_, n);
-    body_ += '\n';
+  static char* open_numbered(char* p, const element_text& e, int n) {
+    p = put_open(p, e);
+    p = xrq5_output::write_int(p, n);
+    *p++ = '\n';
+    return p;
   }
-  // <tag name="n"> (a line feed after it when `line`)
-  void attribute(const char* tag, const char* name, int n, bool line) {
-    body_ += '<';
-    body_ += tag;
-    body_ += ' ';
-    body_ += name;
-    body_ += "=\"";
-    append_int(body_, n);
-    body_ += line ? "\">\n" : "\">";
+  // `before` n `after`: an element whose attribute is a number
+  static char* attribute(char* p, std::string_view before, int n, std::string_view after) {
+    memcpy(p, before.data(), before.size());
+    p = xrq5_output::write_int(p + before.size(), n);
+    memcpy(p, after.data(), after.size());
+    return p + after.size();
   }
 
-  void parameters(const dim_params& p, int j) {
-    if (p.params != nullptr) {
-      const xrq5_spect_header_2010& s = p.params[j];
-      real("DIM_START", s.start);
-      real("DIM_INC", s.inc);
-      number("DIM_NDATA", s.ndata);
-      number("DIM_GROUPS", s.groups);
-      real("DIM_GROUP_INC", s.group_inc);
+  // At most 19 elements.
+  char* parameters(char* p, const dim_params& dp, int j) const {
+    if (dp.params != nullptr) {
+      const xrq5_spect_header_2010& s = dp.params[j];
+      p = real(p, e_.dim_start, s.start);
+      p = real(p, e_.dim_inc, s.inc);
+      p = number(p, e_.dim_ndata, s.ndata);
+      p = number(p, e_.dim_groups, s.groups);
+      p = real(p, e_.dim_group_inc, s.group_inc);
     }
-    if (p.iparams != nullptr) {
-      const xrq5_image_ext_frame_head& im = p.iparams[j];
-      number("DIM_XSTART", im.x_start);
-      number("DIM_WIDTH", im.aoi_width < 1 ? im.width : im.aoi_width);
-      if (im.hbin > 0) number("DIM_XBIN", im.hbin);
-      number("DIM_YSTART", im.y_start);
-      number("DIM_HEIGHT", im.aoi_height < 1 ? im.height : im.aoi_height);
-      if (im.vbin > 0) number("DIM_YBIN", im.vbin);
-      if (im.bpp > 0) number("DIM_BPP", im.bpp);
-      if (im.ebitpp > 0) number("DIM_EBITPP", im.ebitpp);
-      if (im.ispare4 != -1) number("DIM_UNSIGNED", im.ispare4);
-      if (im.fspare2 > 0) real("DIM_START", im.fspare2);
-      if (im.fspare3 > 0) real("DIM_INC", im.fspare3);
-      if (im.ispare3 > 0) number("DIM_NDATA", im.ispare3);
-      if (im.ispare2 > 0) number("DIM_GROUPS", im.ispare2);
-      if (im.fspare4 > 0) real("DIM_GROUP_INC", im.fspare4);
+    if (dp.iparams != nullptr) {
+      const xrq5_image_ext_frame_head& im = dp.iparams[j];
+      p = number(p, e_.dim_xstart, im.x_start);
+      p = number(p, e_.dim_width, im.aoi_width < 1 ? im.width : im.aoi_width);
+      if (im.hbin > 0) p = number(p, e_.dim_xbin, im.hbin);
+      p = number(p, e_.dim_ystart, im.y_start);
+      p = number(p, e_.dim_height, im.aoi_height < 1 ? im.height : im.aoi_height);
+      if (im.vbin > 0) p = number(p, e_.dim_ybin, im.vbin);
+      if (im.bpp > 0) p = number(p, e_.dim_bpp, im.bpp);
+      if (im.ebitpp > 0) p = number(p, e_.dim_ebitpp, im.ebitpp);
+      if (im.ispare4 != -1) p = number(p, e_.dim_unsigned, im.ispare4);
+      if (im.fspare2 > 0) p = real(p, e_.dim_start, im.fspare2);
+      if (im.fspare3 > 0) p = real(p, e_.dim_inc, im.fspare3);
+      if (im.ispare3 > 0) p = number(p, e_.dim_ndata, im.ispare3);
+      if (im.ispare2 > 0) p = number(p, e_.dim_groups, im.ispare2);
+      if (im.fspare4 > 0) p = real(p, e_.dim_group_inc, im.fspare4);
     }
+    return p;
   }
 
-  std::string& body_;
-  char num_[256];
+  xrq5_output::sink& out_;
+  const xcd_elements& e_;
 };
 
-// The listing's pieces: a field up to its first NUL, and a field between quotes.
-void put(std::string& out, std::string_view s, char after) {
-  out.append(s.data(), s.size());
-  out += after;
-}
-void put_quoted(std::string& out, std::string_view s, char after) {
-  out += '"';
-  out.append(s.data(), s.size());
-  out += '"';
-  out += after;
-}
-void put_int(std::string& out, int v, char after) {
-  append_int(out, v);
-  out += after;
+// Starts loading the parts of a record that the writers read.
+void prefetch_record(const chan_descr_2010* c) {
+  const char* r = reinterpret_cast<const char*>(c);
+  __builtin_prefetch(r);
+  __builtin_prefetch(r + 64);
+  __builtin_prefetch(c->daq_name);
+  __builtin_prefetch(c->prop_desc);
+  __builtin_prefetch(c->prop_desc + 32);
+  __builtin_prefetch(c->units);
+  __builtin_prefetch(&c->dims);
+  __builtin_prefetch(c->sb_name);
+  __builtin_prefetch(c->subsystem);
 }
 
-void text_lines(std::string& out, const chan_descr_2010& c) {
+// The listings' pieces: a field as it is up to its first NUL, or between quotes,
+// then the separator after it.
+template <size_t N>
+void put(xrq5_output::sink& out, const char (&f)[N], char after) {
+  out.put_field(f);
+  out.put(after);
+}
+void put_name(xrq5_output::sink& out, const chan_descr_2010& c, char after) {
+  if (c.daq_name[0] != '\0')
+    out.put_field(c.daq_name);
+  else
+    out.put(undefined_name, sizeof undefined_name - 1);
+  out.put(after);
+}
+template <size_t N>
+void put_quoted(xrq5_output::sink& out, const char (&f)[N], char after) {
+  out.put('"');
+  out.put_field(f);
+  out.put('"');
+  out.put(after);
+}
+void put_int(xrq5_output::sink& out, int v, char after) {
+  out.put_int(v);
+  out.put(after);
+}
+
+void text_lines(xrq5_output::sink& out, const chan_descr_2010& c) {
   put_int(out, c.stream, '\t');
   put_int(out, static_cast<int>(c.ev_type), '\t');
-  put(out, daq_name_of(c), '\t');
-  put(out, field(c.prop_name), '\t');
+  put_name(out, c, '\t');
+  put(out, c.prop_name, '\t');
   put_int(out, c.set_point, '\t');
-  put_quoted(out, field(c.prop_desc), '\t');
-  put_quoted(out, field(c.units), '\t');
+  put_quoted(out, c.prop_desc, '\t');
+  put_quoted(out, c.units, '\t');
   put_int(out, c.max_size, '\t');
   put_int(out, c.nbits, '\t');
   put_int(out, c.ndims, '\n');
   for (const bit_descr* b : c.bits) {
     put_int(out, b->bit, '\t');
-    put(out, field(b->bit_name), '\t');
-    put_quoted(out, field(b->bit_desc), '\n');
+    put(out, b->bit_name, '\t');
+    put_quoted(out, b->bit_desc, '\n');
   }
   for (const dim_descr* d : c.dims) {
     put_int(out, d->dim, '\t');
-    put(out, field(d->dim_name), '\t');
-    put_quoted(out, field(d->units), '\t');
-    put_quoted(out, field(d->dim_desc), '\n');
+    put(out, d->dim_name, '\t');
+    put_quoted(out, d->units, '\t');
+    put_quoted(out, d->dim_desc, '\n');
     put_int(out, d->nstats, '\n');
     for (const stat_descr* st : d->stats) {
       put_int(out, st->stat, '\t');
-      put(out, field(st->stat_name), '\t');
-      put_quoted(out, field(st->units), '\t');
-      put_quoted(out, field(st->stat_desc), '\n');
+      put(out, st->stat_name, '\t');
+      put_quoted(out, st->units, '\t');
+      put_quoted(out, st->stat_desc, '\n');
     }
   }
 }
 
-void short_line(std::string& out, const chan_descr_2010& c) {
+void short_line(xrq5_output::sink& out, const chan_descr_2010& c) {
   if (c.dtype != 0) printf("\n");
   const std::string_view name = daq_name_of(c);
-  if (name.size() < 50) out.append(50 - name.size(), ' ');  // "%50s"
-  put(out, name, '\t');
+  if (name.size() < 50) {  // "%50s"
+    char* p = out.room(50);
+    memset(p, ' ', 50 - name.size());
+    out.done(p + 50 - name.size());
+  }
+  out.put(name);
+  out.put('\t');
   put_int(out, c.max_size, '\t');
-  out += lowest_type_name(c.dtype);
-  out += '\n';
+  out.put(lowest_type_name(c.dtype), strlen(lowest_type_name(c.dtype)));
+  out.put('\n');
 }
 
 }  // namespace
@@ -941,15 +1062,21 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
   if (!out.open(file_name)) return XRQ5_DUMP_OPEN_FAILED;
   FILE* f = out.file();
   const bool xml = mode == DUMP_XML_FILE;
-  // The document is built in one string, declaration first; room for a few hundred
-  // bytes a channel saves copying it while it grows.
+  const bool no_target = f == nullptr && sout == nullptr && fd == -1;
+  // A document for a string is built whole, with room for a few hundred bytes a
+  // channel; one for the file or the descriptor alone, and the listings (which go to
+  // the file only), are handed over in blocks of some 64 KB.
+  const bool whole = xml && sout != nullptr;
   std::string doc;
   if (xml) {
     set_xml_header(doc);
-    doc.reserve(doc.size() + 64 + 512 * list->size());
+    if (whole) doc.reserve(doc.size() + 64 + 512 * list->size());
     START_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);
     if (format == XRQ5_FORMAT && f != nullptr) add_iso_date(doc);
   }
+  if (!xml) out.stream_to(-1);
+  else if (!whole) out.stream_to(fd);
+  xrq5_output::sink sink(doc, whole ? nullptr : xrq5_output::output::put_block, &out);
   // Parameters by DAQ name, the first usable entry of each name.
   xrq5_name_index<dim_params*> params;
   if (xml && format == XRQ5_FORMAT && dims != nullptr)
@@ -957,30 +1084,34 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
       if (p != nullptr && p->name != nullptr && p->num != 0 && (p->params || p->iparams))
         params.insert(p->name, strlen(p->name), p);
 
-  xrq5_name_index<chan_descr_2010*> written;  // the first record of a property wins
-  written.reserve(list->size());
-  xcd_writer writer(doc);
-  // The text listings go to the file in pieces of some 64 KB.
-  std::string listing;
-  const auto flush_listing = [&](bool all) {
-    if (listing.size() < (all ? 1 : 65536) || f == nullptr) return;
-    fwrite(listing.data(), 1, listing.size(), f);
-    listing.clear();
+  const size_t n = list->size();
+  xrq5_output::name_set written(n);  // the first record of a property wins
+  const auto key_of = [&](size_t i) {
+    const chan_descr_2010* c = (*list)[i];
+    return xrq5_output::name_set::key(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name));
   };
-  const bool no_target = f == nullptr && sout == nullptr && fd == -1;
-  for (chan_descr_2010* c : *list) {
-    if (!written.insert(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name), c).second)
-      continue;
+  // The records and the slots of their names are far apart in memory: records are
+  // fetched eight ahead and the slots two ahead, their keys kept until their turn.
+  uint64_t keys[4] = {};
+  for (size_t i = 0; i < n && i < 2; ++i) keys[i] = key_of(i);
+  for (size_t i = 0; i < 8 && i < n; ++i) prefetch_record((*list)[i]);
+  xcd_writer writer(sink);
+  for (size_t i = 0; i < n; ++i) {
+    if (i + 8 < n) prefetch_record((*list)[i + 8]);
+    if (i + 2 < n) {
+      keys[(i + 2) & 3] = key_of(i + 2);
+      written.prefetch(keys[(i + 2) & 3]);
+    }
+    chan_descr_2010* c = (*list)[i];
+    if (!written.insert(keys[i & 3], c->prop_name)) continue;
     if (no_target) {
       print_xrq5_chan_descr(list);
       break;
     }
     if (mode == DUMP_TXT_FILE_SHORT && f != nullptr) {
-      short_line(listing, *c);
-      flush_listing(false);
+      short_line(sink, *c);
     } else if (mode == DUMP_TXT_FILE && f != nullptr) {
-      text_lines(listing, *c);
-      flush_listing(false);
+      text_lines(sink, *c);
     } else if (xml && format == XRQ5_FORMAT) {
       const std::string_view daq = daq_name_of(*c);
       dim_params* const* p = params.find(daq.data(), daq.size());
@@ -990,19 +1121,20 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* list, char* file_name, int mod
     }
   }
 
-  flush_listing(true);
   int result = 0;
   if (xml) {
-    END_TAGN(doc, format == XRQ5_FORMAT ? tags[DESCR_ROOT][0] : var_root);
-    doc += '\n';
-    if (!out.put(doc, fd)) {
-      result = XRQ5_DUMP_FAILED;
-    } else if (sout != nullptr) {
-      if (sout->empty())
-        sout->swap(doc);
-      else
-        sout->append(doc);
-    }
+    const element_text& root = format == XRQ5_FORMAT ? elements().root : elements().v_root;
+    sink.put(root.close, root.close_len);
+    sink.put('\n');
+  }
+  sink.finish();
+  if (xml && !(whole ? out.put(doc, fd) : out.blocks_done())) {
+    result = XRQ5_DUMP_FAILED;
+  } else if (whole) {
+    if (sout->empty())
+      sout->swap(doc);
+    else
+      sout->append(doc);
   }
   if (!out.close(false)) result = XRQ5_DUMP_FAILED;
   return result;

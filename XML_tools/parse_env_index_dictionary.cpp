@@ -149,6 +149,11 @@ std::string name_of(const Entry& e) {
 }
 
 template <class Entry>
+std::string_view name_view(const Entry& e) {
+  return std::string_view(e.data.env_prop, strnlen(e.data.env_prop, name_field<Entry>()));
+}
+
+template <class Entry>
 void element(std::string& body, const Entry& e) {
   char num[64];
   auto text = [&body](int tag, std::string_view value) {
@@ -160,7 +165,7 @@ void element(std::string& body, const Entry& e) {
   START_TAG(body, tags[ENV_INDX_INDX]);
   xrq5_output::append_int(body, e.index);
   END_TAGN(body, tags[ENV_INDX_INDX]);
-  text(ENV_INDX_PROP, name_of(e));
+  text(ENV_INDX_PROP, name_view(e));
   text(ENV_INDX_DABS, std::string_view(num, xrq5_output::format_float(num, e.data.env_ch_abs_delta)));
   text(ENV_INDX_DREL, std::string_view(num, xrq5_output::format_float(num, e.data.env_ch_rel_delta)));
   END_TAGN(body, tags[ENV_INDX_CHAN]);
@@ -176,11 +181,16 @@ int dump_dict(std::vector<Entry*>* list, char* file_name, int mode, int fd, std:
   xrq5_output::output out(L::texts);
   if (!out.open(file_name)) return ENV_INDX_OPEN_FAILED;
   FILE* f = out.file();
+  // The document is built in one string, declaration first.
   std::string body;
+  const bool xml = mode == ENV_INDX_DUMP_XML_FILE || mode == ENV_INDX_DUMP_XML_STRING;
+  if (xml) {
+    set_xml_header(body);
+    body.reserve(body.size() + 128 + 160 * list->size());
+  }
   START_TAGN(body, tags[ENV_INDX_ROOT]);
   add_iso_date(body);
   const bool screen = out.screen(xml_str, fd);
-  const bool xml = mode == ENV_INDX_DUMP_XML_FILE || mode == ENV_INDX_DUMP_XML_STRING;
   int n = 0;
   for (const Entry* e : *list) {
     ++n;
@@ -203,14 +213,11 @@ int dump_dict(std::vector<Entry*>* list, char* file_name, int mode, int fd, std:
   int result = 0;
   if (xml) {
     END_TAGN(body, tags[ENV_INDX_ROOT]);
-    std::string doc;
-    set_xml_header(doc);
-    doc += body;
-    doc += '\n';
+    body += '\n';
     if (mode == ENV_INDX_DUMP_XML_FILE) {
-      if (!out.put(doc, fd)) result = ENV_INDX_FAILED;
+      if (!out.put(body, fd)) result = ENV_INDX_FAILED;
     } else if (xml_str != nullptr) {
-      *xml_str = doc;
+      xml_str->swap(body);
     }
   }
   if (!out.close(result == 0)) result = ENV_INDX_FAILED;

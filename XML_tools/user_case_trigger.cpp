@@ -817,11 +817,16 @@ int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* fil
   xrq5_output::output out(trigger_messages);
   if (!out.open(file_name)) return USER_TRIG_OPEN_FAILED;
   FILE* f = out.file();
+  // The document is built in one string, declaration first.
   std::string body;
+  const bool xml = mode == USER_TRIG_DUMP_XML_FILE || mode == USER_TRIG_DUMP_XML_STRING;
+  if (xml) {
+    set_xml_header(body);
+    body.reserve(body.size() + 128 + 1024 * list->size());
+  }
   START_TAGN(body, trig_tags[USER_TRIG_ROOT]);
   add_iso_date(body);
   const bool screen = out.screen(xml_str, fd);
-  const bool xml = mode == USER_TRIG_DUMP_XML_FILE || mode == USER_TRIG_DUMP_XML_STRING;
   int i = 0;
   for (const xrq5_user_case_trigger* t : *list) {
     ++i;
@@ -836,13 +841,10 @@ int dump_user_trigger_list(std::vector<xrq5_user_case_trigger*>* list, char* fil
   int result = 0;
   if (xml) {
     END_TAGN(body, trig_tags[USER_TRIG_ROOT]);
-    std::string doc;
-    set_xml_header(doc);
-    doc += body;
     if (mode == USER_TRIG_DUMP_XML_FILE) {
-      if (!out.put(doc, fd)) result = USER_TRIG_FAILED;
+      if (!out.put(body, fd)) result = USER_TRIG_FAILED;
     } else if (xml_str != nullptr) {
-      *xml_str = doc;
+      xml_str->swap(body);
     }
   }
   if (!out.close(result == 0)) result = USER_TRIG_FAILED;

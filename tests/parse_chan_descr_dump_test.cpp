@@ -224,6 +224,83 @@ TEST(dump_chan_desr, failures_are_reported) {
   EXPECT_NE(cap.err().find("No space left on device"), std::string::npos) << cap.err();
 }
 
+// Lists far larger than one block of the file target: the file, a descriptor and a
+// string get the same document, and the file keeps its whole document when the
+// descriptor fails.
+TEST(dump_chan_desr, large_lists_write_the_same_to_every_target) {
+  owned_list l;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string prop = "LINAC/BPM/ARC." + std::to_string(i % 2500) + "/X";  // 500 repeated
+    chan_descr_2010* c = make(prop.c_str());
+    c->ev_type = static_cast<unsigned int>(1 + i % 30);
+    c->db_key = i * 37 - 5000;
+    c->max_size = i % 5 == 0 ? 16 : 1;
+    if (i % 7 != 0) snprintf(c->daq_name, sizeof c->daq_name, "BPM.ARC.%d", i);
+    snprintf(c->prop_desc, sizeof c->prop_desc, "x & y <%d> \"q\" caf\xc3\xa9 \xe4\xb8\xad", i);
+    memset(c->units, 'u', sizeof c->units);  // no terminator
+    if (i % 3 == 0) {
+      c->bits = {bit(i % 32, "on<&>"), bit(31, "trip")};
+      c->nbits = 2;
+    }
+    if (i % 5 == 0) {
+      c->dims = {dim(0, 2)};
+      c->ndims = 1;
+      strcpy(c->dims[0]->dim_name, "x\ty");
+    }
+    l.v.push_back(c);
+  }
+  temp_dir d;
+  for (int format : {XRQ5_FORMAT, VESK_FORMAT}) {
+    SCOPED_TRACE(format);
+    std::string whole;
+    ASSERT_EQ(dump_chan_desr(&l.v, nullptr, DUMP_XML_FILE, format, -1, &whole, nullptr), 0);
+    ASSERT_GT(whole.size(), 600000u);
+    EXPECT_EQ(whole.find("LINAC/BPM/ARC.2499/X"), whole.rfind("LINAC/BPM/ARC.2499/X"))
+        << "a property is written once";
+    EXPECT_NE(whole.find("x &amp; y &lt;0&gt; \"q\" caf\xe9 &#20013;"), std::string::npos);
+    EXPECT_NE(whole.find(std::string(16, 'u') + "</"), std::string::npos);
+
+    std::string path = d.path() + "/big.xml";
+    const std::string fd_path = d.path() + "/fd.xml";
+    const int fd = open(fd_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(dump_chan_desr(&l.v, &path[0], DUMP_XML_FILE, format, fd, nullptr, nullptr), 0);
+    close(fd);
+    std::string file = read_file(path);
+    EXPECT_TRUE(read_file(fd_path) == file) << "the descriptor gets what the file gets";
+    if (format == XRQ5_FORMAT) {
+      // The file alone carries the date line after the root.
+      const size_t at = file.find("\t<isodate>");
+      ASSERT_NE(at, std::string::npos);
+      file.erase(at, file.find('\n', at) + 1 - at);
+    }
+    EXPECT_TRUE(file == whole) << "file: " << file.size() << " bytes, string: " << whole.size();
+
+    // A descriptor open for reading only: the write fails, the file is still whole.
+    const int read_only = open(fd_path.c_str(), O_RDONLY);
+    ASSERT_GE(read_only, 0);
+    capture cap;
+    const int r =
+        dump_chan_desr(&l.v, &path[0], DUMP_XML_FILE, format, read_only, nullptr, nullptr);
+    cap.stop();
+    close(read_only);
+    EXPECT_EQ(r, XRQ5_DUMP_FAILED);
+    EXPECT_EQ(cap.out(), "dump_chan_desr()  write failed\n") << "reported once";
+    if (format == VESK_FORMAT) {
+      EXPECT_TRUE(read_file(path) == whole);
+    }
+  }
+  // The listings, a few times larger than a block, end as they began.
+  std::string path = d.path() + "/big.txt";
+  ASSERT_EQ(dump_chan_desr(&l.v, &path[0], DUMP_TXT_FILE, XRQ5_FORMAT, -1, nullptr, nullptr), 0);
+  const std::string text = read_file(path);
+  EXPECT_GT(text.size(), 200000u);
+  EXPECT_EQ(text.substr(0, 24), "0\t1\t!!!UNDEFINED!!!\tLINA");
+  EXPECT_NE(text.find("\n0\t1\tBPM.ARC.2490\tLINAC/BPM/ARC.2490/X\t0\t\"x & y <2490>"),
+            std::string::npos);
+  EXPECT_EQ(text.find("ARC.3000"), std::string::npos);
+}
+
 TEST(dump_chan_desr, round_trips_agree) {
   owned_list l;
   sample(l.v);

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,153 @@ TEST(xrq5_output, values_are_escaped_and_encoded_for_latin1) {
     xrq5_output::append_text(text, c.value);
     EXPECT_EQ(text, "<" + c.text) << "appended after what was there";
     EXPECT_EQ(xrq5_output::attribute(c.value), c.attribute);
+  }
+}
+
+// Long values go through the run scan eight bytes at a time; a value of one
+// character does not. Escaping a long value must give what escaping its characters
+// one by one gives, wherever in a run of eight the special characters fall.
+TEST(xrq5_output, long_values_escape_as_their_characters_one_by_one) {
+  const std::vector<std::string> tokens = {
+      "a", "Z", "0", " ", "/", "~", "&", "<", ">", "\"", "'", "=", "\t", "\n", "\r", "\x01",
+      "\x1f", "\x7f", "\xc3\xa9", "\xc2\xb5", "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\xef\xbf\xbf",
+      ";", "?", "%", "\x3d", "\x3f", "\x22", "\x26", "\x3c", "\x3e"};
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<size_t> pick(0, tokens.size() - 1);
+  std::uniform_int_distribution<int> plain_run(0, 20);
+  for (int round = 0; round < 3000; ++round) {
+    std::string value, text, attribute;
+    const int parts = 1 + round % 40;
+    for (int i = 0; i < parts; ++i) {
+      // mostly plain text, with a special character here and there
+      std::string t = round % 3 == 0 ? tokens[pick(rng)] : std::string(plain_run(rng), 'x');
+      if (i % 4 == 3) t = tokens[pick(rng)];
+      value += t;
+      xrq5_output::append_text(text, t);
+      xrq5_output::append_attribute(attribute, t);
+    }
+    SCOPED_TRACE(value);
+    std::string got;
+    xrq5_output::append_text(got, value);
+    ASSERT_EQ(got, text);
+    ASSERT_EQ(xrq5_output::attribute(value), attribute);
+    std::vector<char> raw(xrq5_output::escaped_room(value.size()) + 1);
+    char* end = xrq5_output::escape_text(raw.data(), value);
+    ASSERT_EQ(std::string(raw.data(), end), text) << "into raw storage";
+  }
+  // Values longer than the stack buffer of append_text, and the six-fold worst case.
+  std::string big(5000, '"'), expected;
+  for (int i = 0; i < 5000; ++i) expected += "&quot;";
+  EXPECT_EQ(xrq5_output::attribute(big), expected);
+  EXPECT_LE(expected.size(), xrq5_output::escaped_room(big.size()));
+  std::string text = "<";
+  xrq5_output::append_text(text, std::string(3000, 'q') + "&");
+  EXPECT_EQ(text, "<" + std::string(3000, 'q') + "&amp;");
+}
+
+// A fixed field ends at its first NUL or at its size; what follows the NUL is never
+// written.
+TEST(xrq5_output, fields_end_at_their_first_nul_or_their_size) {
+  struct {
+    std::string bytes;  // the field's 24 bytes (padded with NULs)
+    std::string text;
+  } cases[] = {
+      {"LINAC/BPM", "LINAC/BPM"},
+      {std::string("ab\0<&>", 6), "ab"},
+      {std::string("abcdefgh\0&", 10), "abcdefgh"},
+      {"a<b", "a&lt;b"},
+      {std::string("abcdefg&\0<", 10), "abcdefg&amp;"},
+      {"abcdefghijklmnopqrstuvwx", "abcdefghijklmnopqrstuvwx"},  // no NUL at all
+      {"abcdefghijklmnopqrstuv\xc3\xa9", "abcdefghijklmnopqrstuv\xe9"},
+      {"abcdefghijklmnopqrstuvw\xc3", "abcdefghijklmnopqrstuvw\xc3"},  // a cut sequence
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    char field[24] = {};
+    memcpy(field, c.bytes.data(), std::min(c.bytes.size(), sizeof field));
+    std::vector<char> raw(xrq5_output::escaped_room(sizeof field));
+    char* end = xrq5_output::sink::field_text(raw.data(), field, sizeof field);
+    EXPECT_EQ(std::string(raw.data(), end), c.text);
+    std::string s = "x";
+    {
+      xrq5_output::sink out(s);
+      out.put_field_text(field);
+      out.put_field(field);
+      out.finish();
+    }
+    EXPECT_EQ(s, "x" + c.text + c.bytes.substr(0, strnlen(field, sizeof field)));
+  }
+}
+
+// Many small appends, and some larger than a step: the string holds them all in
+// order; with a target, the blocks handed over hold them and the string stays small.
+TEST(xrq5_output, sink_appends_in_steps_and_hands_over_blocks) {
+  std::string expected = "head;";
+  const auto fill = [&](xrq5_output::sink& out, bool record) {
+    for (int i = 0; i < 40000; ++i) {
+      std::string piece = "<v>" + std::to_string(i * 7919 - 100000) + "</v>\n";
+      out.put(piece);
+      out.put_int(-i);
+      out.put_text("a&b");
+      out.put('|');
+      if (record) expected += piece + std::to_string(-i) + "a&amp;b|";
+      if (i % 10000 == 0) {
+        const std::string big(70000 + i, static_cast<char>('a' + i % 26));
+        out.put(big);
+        if (record) expected += big;
+      }
+    }
+  };
+  std::string whole = "head;";
+  {
+    xrq5_output::sink out(whole);
+    out.reserve(1000);
+    fill(out, true);
+    out.finish();
+  }
+  EXPECT_EQ(whole, expected);
+
+  struct blocks {
+    std::string got;
+    size_t count = 0, largest = 0;
+    static void take(void* self, const char* data, size_t size) {
+      blocks& b = *static_cast<blocks*>(self);
+      b.got.append(data, size);
+      ++b.count;
+      b.largest = std::max(b.largest, size);
+    }
+  } b;
+  std::string buffer = "head;";
+  {
+    xrq5_output::sink out(buffer, blocks::take, &b);
+    fill(out, false);
+    EXPECT_LT(buffer.size(), 200000u) << "the string stays a buffer of some blocks";
+    out.finish();
+  }
+  EXPECT_EQ(b.got, expected);
+  EXPECT_GT(b.count, 10u);
+  EXPECT_LT(b.largest, 200000u);
+  EXPECT_EQ(buffer, "");
+}
+
+// The first of each name is new, every later one is not, whatever the lengths and
+// shared prefixes, and after the table grew past its first size.
+TEST(xrq5_output, name_set_keeps_the_first_of_each_name) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 3000; ++i) {
+    names.push_back("LINAC/BPM/ARC." + std::to_string(i % 1700) + "/X");
+    names.push_back(std::string(static_cast<size_t>(i % 20), 'a'));  // "" and "a" to 19 a's
+    names.push_back(std::string("ab\0cd", 5).substr(0, static_cast<size_t>(i % 6)));
+  }
+  for (size_t room : {size_t{0}, size_t{10}, names.size()}) {
+    SCOPED_TRACE(room);
+    xrq5_output::name_set set(room);
+    std::set<std::string> seen;
+    for (const std::string& n : names) {
+      const bool is_new = seen.insert(n).second;
+      ASSERT_EQ(set.insert(xrq5_output::name_set::key(n.data(), n.size()), n.data()), is_new) << n;
+    }
   }
 }
 
