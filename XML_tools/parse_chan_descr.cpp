@@ -511,7 +511,7 @@ char* put_open(char* p, const element_text& e) { return put(p, e.open, e.open_le
 char* put_close(char* p, const element_text& e) { return put(p, e.close, e.close_len); }
 
 // The elements of both forms.
-struct xcd_elements {
+struct xcd_element_texts {
   element_text root{tags[DESCR_ROOT][0]}, v_root{var_root}, chan{tags[DESCR_CHAN][0]},
       stream{tags[DESCR_STREAM][0]}, evtype{tags[DESCR_EVTYPE][0]}, dtype{tags[DESCR_DTYPE][0]},
       dbkey{tags[DESCR_DBKEY][0]}, count{tags[DESCR_COUNT][0]}, sb_name{tags[DESCR_SB_NAME][0]},
@@ -535,8 +535,8 @@ struct xcd_elements {
       dim_ebitpp{"DIM_EBITPP"}, dim_unsigned{"DIM_UNSIGNED"};
 };
 
-const xcd_elements& elements() {
-  static const xcd_elements e;
+const xcd_element_texts& elements() {
+  static const xcd_element_texts e;
   return e;
 }
 
@@ -727,7 +727,7 @@ class xcd_writer {
   }
 
   xrq5_output::sink& out_;
-  const xcd_elements& e_;
+  const xcd_element_texts& e_;
 };
 
 // Starts loading the parts of a record that the writers read.
