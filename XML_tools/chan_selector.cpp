@@ -1,11 +1,16 @@
 #include "chan_selector.h"
 
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "event_util.h"
 #include "xrq5_name_index.h"
@@ -21,6 +26,45 @@ struct probe {
   const char* name;
   size_t len;
   uint64_t hash;
+};
+
+// Zeroed slot storage, aligned to a cache line; tables of 2 MB and more are aligned to
+// 2 MB and asked of the kernel in huge pages. The queries of a large selector land on
+// random slots: with 4 KB pages nearly each would miss the TLB as well as the caches.
+// Both requests are hints; where the kernel declines them the table works the same.
+class slot_memory {
+ public:
+  static constexpr size_t huge = size_t(2) << 20;
+
+  slot_memory() = default;
+  explicit slot_memory(size_t bytes) {
+    const bool large = bytes >= huge;
+    if (posix_memalign(&p_, large ? huge : 64, bytes) != 0) {
+      p_ = nullptr;
+      throw std::bad_alloc();
+    }
+    if (large) madvise(p_, bytes, MADV_HUGEPAGE);  // for the pages memset faults in
+    memset(p_, 0, bytes);
+    if (large) madvise(p_, bytes, collapse);  // those that came small, made huge now
+  }
+  ~slot_memory() { free(p_); }
+  slot_memory(slot_memory&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+  slot_memory& operator=(slot_memory&& o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  slot_memory(const slot_memory&) = delete;
+  slot_memory& operator=(const slot_memory&) = delete;
+
+  void* get() const { return p_; }
+
+ private:
+#ifdef MADV_COLLAPSE
+  static constexpr int collapse = MADV_COLLAPSE;
+#else
+  static constexpr int collapse = 25;  // Linux 6.1; older kernels refuse it
+#endif
+  void* p_ = nullptr;
 };
 
 // From names to a value (a mask, a data type) filed by the first list position that
@@ -67,7 +111,13 @@ class name_value_index {
     }
   }
 
-  void clear() { *this = name_value_index(); }
+  void clear() {
+    name_value_index none;
+    std::swap(memory_, none.memory_);
+    std::swap(slots_, none.slots_);
+    rest_.swap(none.rest_);
+    size_ = mask_ = used_ = 0;
+  }
 
  private:
   struct alignas(64) slot {
@@ -90,8 +140,8 @@ class name_value_index {
     const size_t n = size_ == 0 ? 64 : 2 * size_;
     if (n > static_cast<size_t>(-1) / sizeof(slot) / 2)
       throw std::length_error("channel selector: too many names");
-    std::vector<slot> fresh(n, slot{0, 0, 0, 0, {}});
-    slot* to = fresh.data();
+    slot_memory fresh(n * sizeof(slot));
+    slot* to = static_cast<slot*>(fresh.get());
     std::string name;
     for (size_t k = 0; k < size_; ++k) {
       const slot& s = slots_[k];
@@ -103,12 +153,14 @@ class name_value_index {
       while (to[i].len_plus_1 != 0) i = (i + 1) & (n - 1);
       to[i] = s;
     }
-    slots_.swap(fresh);
+    memory_ = std::move(fresh);
+    slots_ = to;
     size_ = n;
     mask_ = n - 1;
   }
 
-  std::vector<slot> slots_;
+  slot_memory memory_;
+  slot* slots_ = nullptr;
   std::string rest_;
   size_t size_ = 0;  // slots
   size_t mask_ = 0;
