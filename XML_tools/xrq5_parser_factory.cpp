@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include <xercesc/dom/DOMNode.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
@@ -116,6 +115,7 @@ guarded<xercesc::SAX2XMLReaderImpl>* protect(guarded<xercesc::SAX2XMLReaderImpl>
 guarded<xercesc::SAXParser>* construct(xrq5_parser_memory* memory, xercesc::SAXParser*) {
   return new (memory) guarded<xercesc::SAXParser>(memory, nullptr, memory, nullptr);
 }
+
 // A DOM parser told to make no comment nodes still ends a text at a comment, as the
 // comment's node would: the text after it is a node of its own.
 class guarded_dom : public guarded<xercesc::XercesDOMParser> {
