@@ -176,10 +176,6 @@ class name_value_index {
 // holding an event type of another structure than LOCAL and ML. A query is one look-up
 // in one index and reads no record (the records are mostly out of the caches).
 struct chan_selector::name_indexes {
-  // Into `typed`, the DAQ name and then the property name of d, as far as its mask
-  // lets get_event_type's scan match them.
-  void file_typed(const chan_descr_2010* d);
-
   name_value_index daq_any, prop_any, typed;
   unsigned int by_prop_mask = 0;  // event types whose channels are named by property
 };
@@ -195,15 +191,17 @@ bool named_by_daq_name(int structure) {
   return structure == XRQ5_EV_STRUCT_LOCAL || structure == XRQ5_EV_STRUCT_ML;
 }
 
+// Into get_event_type's index, the DAQ name and then the property name of d, as far as
+// its mask lets get_event_type's scan match them.
+void file_typed(name_value_index& typed, unsigned int by_prop_mask, const chan_descr_2010* d) {
+  if (d->ev_type != 0) typed.insert(d->daq_name, name_length(d->daq_name), d->ev_type);
+  if (d->ev_type & by_prop_mask) typed.insert(d->prop_name, name_length(d->prop_name), d->ev_type);
+}
+
 const unsigned int slow_event_types =
     (1u << XRQ5_EV_BOR) | (1u << XRQ5_EV_EOR) | (1u << XRQ5_EV_ENV) | (1u << XRQ5_EV_UPD);
 
 }  // namespace
-
-void chan_selector::name_indexes::file_typed(const chan_descr_2010* d) {
-  if (d->ev_type != 0) typed.insert(d->daq_name, name_length(d->daq_name), d->ev_type);
-  if (d->ev_type & by_prop_mask) typed.insert(d->prop_name, name_length(d->prop_name), d->ev_type);
-}
 
 chan_selector::chan_selector() : ev_types(0), shift(true), indexes(new name_indexes) {}
 
@@ -228,13 +226,13 @@ void chan_selector::index_from(size_t first) {
   if (mask != x.by_prop_mask) {  // which event types count as named by property changed
     x.by_prop_mask = mask;
     x.typed.clear();
-    for (size_t i = 0; i < first; ++i) x.file_typed(descr[i]);
+    for (size_t i = 0; i < first; ++i) file_typed(x.typed, x.by_prop_mask, descr[i]);
   }
   for (size_t i = first; i < descr.size(); ++i) {
     const chan_descr_2010* d = descr[i];
     x.daq_any.insert(d->daq_name, name_length(d->daq_name), d->dtype);
     x.prop_any.insert(d->prop_name, name_length(d->prop_name), 0);
-    x.file_typed(d);
+    file_typed(x.typed, x.by_prop_mask, d);
   }
 }
 
