@@ -1,18 +1,23 @@
 #include "chan_selector.h"
 
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "event_util.h"
 #include "xrq5_name_index.h"
 
 namespace {
 
-// A name hashed once serves the look-ups of several indexes.
+// A name hashed once, at the start of a query.
 struct probe {
   explicit probe(const char* n) : name(n), len(strlen(n)), hash(hash_of(n, len)) {}
 
@@ -23,105 +28,159 @@ struct probe {
   uint64_t hash;
 };
 
-// From names to the first list position filed under each. The names are copied into
-// one block beside the 16-byte slots, so that a hit reads a slot and a few bytes of
-// the block, never the 1.5 KB description the name came from.
-class name_block_index {
+// Zeroed slot storage, aligned to a cache line; tables of 2 MB and more are aligned to
+// 2 MB and asked of the kernel in huge pages. The queries of a large selector land on
+// random slots: with 4 KB pages nearly each would miss the TLB as well as the caches.
+// Both requests are hints; where the kernel declines them the table works the same.
+class slot_memory {
  public:
-  void insert(const char* name, size_t len, size_t pos) {
-    if (2 * (used_ + 1) > slots_.size()) grow();
+  static constexpr size_t huge = size_t(2) << 20;
+
+  slot_memory() = default;
+  explicit slot_memory(size_t bytes) {
+    const bool large = bytes >= huge;
+    if (posix_memalign(&p_, large ? huge : 64, bytes) != 0) {
+      p_ = nullptr;
+      throw std::bad_alloc();
+    }
+    if (large) madvise(p_, bytes, MADV_HUGEPAGE);  // for the pages memset faults in
+    memset(p_, 0, bytes);
+    if (large) madvise(p_, bytes, collapse);  // those that came small, made huge now
+  }
+  ~slot_memory() { free(p_); }
+  slot_memory(slot_memory&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+  slot_memory& operator=(slot_memory&& o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  slot_memory(const slot_memory&) = delete;
+  slot_memory& operator=(const slot_memory&) = delete;
+
+  void* get() const { return p_; }
+
+ private:
+#ifdef MADV_COLLAPSE
+  static constexpr int collapse = MADV_COLLAPSE;
+#else
+  static constexpr int collapse = 25;  // Linux 6.1; older kernels refuse it
+#endif
+  void* p_ = nullptr;
+};
+
+// From names to a value (a mask, a data type) filed by the first list position that
+// holds each name. A slot is one cache line with the hash's high bits, the value and
+// the name's first 48 bytes: a hit on a name of up to 48 bytes reads that line only,
+// and a slot of another name is told apart by its hash bits. The bytes of longer names
+// past the first 48 stay in a block beside.
+class name_value_index {
+ public:
+  static constexpr size_t head_size = 48;
+
+  // Files `value` under the name unless the name is there already (the first of a name
+  // wins, as in a scan of the list in order).
+  void insert(const char* name, size_t len, uint32_t value) {
+    if (2 * (used_ + 1) > size_) grow();
+    if (len >= UINT32_MAX || (len > head_size && rest_.size() > UINT32_MAX - len))
+      throw std::length_error("channel selector: names beyond 4 GB");
     const uint64_t h = probe::hash_of(name, len);
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       slot& s = slots_[i];
-      if (s.pos == 0) {
-        if (len > UINT32_MAX || block_.size() > UINT32_MAX - len || pos >= UINT32_MAX)
-          throw std::length_error("channel selector: names beyond 4 GB");
-        s = slot{static_cast<uint32_t>(h >> 32), static_cast<uint32_t>(len),
-                 static_cast<uint32_t>(block_.size()), static_cast<uint32_t>(pos + 1)};
-        block_.append(name, len);
+      if (s.len_plus_1 == 0) {
+        s.tag = static_cast<uint32_t>(h >> 32);
+        s.value = value;
+        s.len_plus_1 = static_cast<uint32_t>(len + 1);
+        memcpy(s.head, name, len < head_size ? len : head_size);
+        if (len > head_size) {
+          s.rest = static_cast<uint32_t>(rest_.size());
+          rest_.append(name + head_size, len - head_size);
+        }
         ++used_;
         return;
       }
-      if (same(s, h, name, len)) return;  // the first of a name wins
+      if (same(s, h, name, len)) return;
     }
   }
 
-  // The position filed under the name, or -1.
-  long long find(const probe& q) const {
-    if (slots_.empty()) return -1;
+  // The value filed under the name, or null.
+  const uint32_t* find(const probe& q) const {
+    if (size_ == 0) return nullptr;
     for (size_t i = q.hash & mask_;; i = (i + 1) & mask_) {
       const slot& s = slots_[i];
-      if (s.pos == 0) return -1;
-      if (same(s, q.hash, q.name, q.len)) return static_cast<long long>(s.pos) - 1;
+      if (s.len_plus_1 == 0) return nullptr;
+      if (same(s, q.hash, q.name, q.len)) return &s.value;
     }
   }
 
-  void clear() { *this = name_block_index(); }
+  void clear() {
+    name_value_index none;
+    std::swap(memory_, none.memory_);
+    std::swap(slots_, none.slots_);
+    rest_.swap(none.rest_);
+    size_ = mask_ = used_ = 0;
+  }
 
  private:
-  struct slot {
-    uint32_t hash_high;  // the slot's index gives the low bits
-    uint32_t len;
-    uint32_t offset;  // in block_
-    uint32_t pos;     // list position + 1; 0 for a free slot
+  struct alignas(64) slot {
+    uint32_t tag;         // the hash's high bits; the slot's index gives the low ones
+    uint32_t value;
+    uint32_t len_plus_1;  // 0 for a free slot
+    uint32_t rest;        // offset in rest_ of the bytes past the head
+    char head[head_size];
   };
+  static_assert(sizeof(slot) == 64, "a slot is one cache line");
 
   bool same(const slot& s, uint64_t h, const char* name, size_t len) const {
-    return s.hash_high == static_cast<uint32_t>(h >> 32) && s.len == len &&
-           memcmp(block_.data() + s.offset, name, len) == 0;
+    if (s.tag != static_cast<uint32_t>(h >> 32) || s.len_plus_1 != len + 1) return false;
+    if (len <= head_size) return memcmp(s.head, name, len) == 0;
+    return memcmp(s.head, name, head_size) == 0 &&
+           memcmp(rest_.data() + s.rest, name + head_size, len - head_size) == 0;
   }
 
   void grow() {
-    std::vector<slot> old;
-    old.swap(slots_);
-    slots_.assign(old.empty() ? 64 : 2 * old.size(), slot{0, 0, 0, 0});
-    mask_ = slots_.size() - 1;
-    for (const slot& s : old) {
-      if (s.pos == 0) continue;
-      const uint64_t h = probe::hash_of(block_.data() + s.offset, s.len);
-      size_t i = h & mask_;
-      while (slots_[i].pos != 0) i = (i + 1) & mask_;
-      slots_[i] = s;
+    const size_t n = size_ == 0 ? 64 : 2 * size_;
+    if (n > static_cast<size_t>(-1) / sizeof(slot) / 2)
+      throw std::length_error("channel selector: too many names");
+    slot_memory fresh(n * sizeof(slot));
+    slot* to = static_cast<slot*>(fresh.get());
+    std::string name;
+    for (size_t k = 0; k < size_; ++k) {
+      const slot& s = slots_[k];
+      if (s.len_plus_1 == 0) continue;
+      const size_t len = s.len_plus_1 - 1;
+      name.assign(s.head, len < head_size ? len : head_size);
+      if (len > head_size) name.append(rest_, s.rest, len - head_size);
+      size_t i = probe::hash_of(name.data(), len) & (n - 1);
+      while (to[i].len_plus_1 != 0) i = (i + 1) & (n - 1);
+      to[i] = s;
     }
+    memory_ = std::move(fresh);
+    slots_ = to;
+    size_ = n;
+    mask_ = n - 1;
   }
 
-  std::vector<slot> slots_;
-  std::string block_;
+  slot_memory memory_;
+  slot* slots_ = nullptr;
+  std::string rest_;
+  size_t size_ = 0;  // slots
   size_t mask_ = 0;
   size_t used_ = 0;
 };
 
-// (A type of this file: vectors of it are not exported from the library.)
-struct types {
-  unsigned int ev_type, dtype;
-};
-
 }  // namespace
 
-// Positions in descr of the first description with a DAQ name or a property name (any
-// mask), with a DAQ name and a non-empty mask, and with a property name and a mask
-// holding an event type of another structure than LOCAL and ML.
+// By name: the data type of the first description with the DAQ name (find_channel with
+// a LOCAL or ML event type, get_data_type); whether some description has the property
+// name (find_channel otherwise); for get_event_type, the mask of the first description
+// that has the DAQ name and a non-empty mask or has the property name and a mask
+// holding an event type of another structure than LOCAL and ML. A query is one look-up
+// in one index and reads no record (the records are mostly out of the caches).
 struct chan_selector::name_indexes {
-  name_block_index daq_any, prop_any, daq_typed, prop_typed;
-  // The masks and data types of descr, by position: an answer reads them here rather
-  // than a line of a record that is most likely out of the caches (the records are
-  // not changed once held).
-  std::vector<types> held;
+  name_value_index daq_any, prop_any, typed;
   unsigned int by_prop_mask = 0;  // event types whose channels are named by property
 };
 
 namespace {
-
-// Position of the first description, in list order, that get_event_type's scan would
-// match; -1 when none does.
-long long first_position(const name_block_index& daq_typed, const name_block_index& prop_typed,
-                         const char* chan) {
-  const probe q(chan);
-  const long long by_daq = daq_typed.find(q);
-  const long long by_prop = prop_typed.find(q);
-  if (by_daq >= 0 && (by_prop < 0 || by_daq <= by_prop)) return by_daq;
-  return by_prop;
-}
 
 template <size_t N>
 size_t name_length(const char (&f)[N]) {
@@ -130,6 +189,13 @@ size_t name_length(const char (&f)[N]) {
 
 bool named_by_daq_name(int structure) {
   return structure == XRQ5_EV_STRUCT_LOCAL || structure == XRQ5_EV_STRUCT_ML;
+}
+
+// Into get_event_type's index, the DAQ name and then the property name of d, as far as
+// its mask lets get_event_type's scan match them.
+void file_typed(name_value_index& typed, unsigned int by_prop_mask, const chan_descr_2010* d) {
+  if (d->ev_type != 0) typed.insert(d->daq_name, name_length(d->daq_name), d->ev_type);
+  if (d->ev_type & by_prop_mask) typed.insert(d->prop_name, name_length(d->prop_name), d->ev_type);
 }
 
 const unsigned int slow_event_types =
@@ -159,20 +225,14 @@ void chan_selector::index_from(size_t first) {
     if (!named_by_daq_name(get_event_struct_type(i))) mask |= 1u << i;
   if (mask != x.by_prop_mask) {  // which event types count as named by property changed
     x.by_prop_mask = mask;
-    x.prop_typed.clear();
-    for (size_t i = 0; i < first; ++i)
-      if (descr[i]->ev_type & x.by_prop_mask)
-        x.prop_typed.insert(descr[i]->prop_name, name_length(descr[i]->prop_name), i);
+    x.typed.clear();
+    for (size_t i = 0; i < first; ++i) file_typed(x.typed, x.by_prop_mask, descr[i]);
   }
-  x.held.resize(first);
   for (size_t i = first; i < descr.size(); ++i) {
     const chan_descr_2010* d = descr[i];
-    x.held.push_back(types{d->ev_type, d->dtype});
-    const size_t dl = name_length(d->daq_name), pl = name_length(d->prop_name);
-    x.daq_any.insert(d->daq_name, dl, i);
-    x.prop_any.insert(d->prop_name, pl, i);
-    if (d->ev_type != 0) x.daq_typed.insert(d->daq_name, dl, i);
-    if (d->ev_type & x.by_prop_mask) x.prop_typed.insert(d->prop_name, pl, i);
+    x.daq_any.insert(d->daq_name, name_length(d->daq_name), d->dtype);
+    x.prop_any.insert(d->prop_name, name_length(d->prop_name), 0);
+    file_typed(x.typed, x.by_prop_mask, d);
   }
 }
 
@@ -191,9 +251,9 @@ bool chan_selector::find_channel(int ev_type, char* chan) {
   if (ev_type < 0 || ev_type > 31 || !(static_cast<unsigned int>(ev_types) & (1u << ev_type)))
     return false;
   if (chan == nullptr) return false;
-  const name_block_index& names =
+  const name_value_index& names =
       named_by_daq_name(get_event_struct_type(ev_type)) ? indexes->daq_any : indexes->prop_any;
-  return names.find(probe(chan)) >= 0;
+  return names.find(probe(chan)) != nullptr;
 }
 
 bool chan_selector::set_counter(int num, int cnt) {
@@ -207,12 +267,12 @@ int chan_selector::get_event_type(char* chan) {
     std::cout << "get_event_type() No descroption !!!!" << std::endl;
     return 0;
   }
-  const long long at = chan ? first_position(indexes->daq_typed, indexes->prop_typed, chan) : -1;
-  if (at < 0) {
+  const uint32_t* mask = chan ? indexes->typed.find(probe(chan)) : nullptr;
+  if (mask == nullptr) {
     printf("CHANNEL %s NOT FOUND\n", chan ? chan : "");
     return 0;
   }
-  return static_cast<int>(indexes->held[static_cast<size_t>(at)].ev_type);
+  return static_cast<int>(*mask);
 }
 
 int chan_selector::get_data_type(char* chan) {
@@ -220,8 +280,8 @@ int chan_selector::get_data_type(char* chan) {
     std::cout << "get_event_type() No descroption !!!!" << std::endl;
     return 0;
   }
-  const long long at = chan ? indexes->daq_any.find(probe(chan)) : -1;
-  return at >= 0 ? static_cast<int>(indexes->held[static_cast<size_t>(at)].dtype) : 0;
+  const uint32_t* dtype = chan ? indexes->daq_any.find(probe(chan)) : nullptr;
+  return dtype ? static_cast<int>(*dtype) : 0;
 }
 
 char* chan_selector::get_channel(int num) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include <xercesc/dom/DOM.hpp>
@@ -32,41 +33,56 @@ using xrq5_gige::text_of;
 using xrq5_gige::unknown;
 using xrq5_gige::waiting;
 
-// What one node does to the list.
+// Whether a Xerces string is the ASCII text `ascii`. The same answer as comparing its
+// transcoding: an element or attribute name that transcodes to ASCII letters is those
+// letters, and a name that is not cannot come out as them.
+bool is(const XMLCh* s, const char* ascii) {
+  if (s == nullptr) return false;
+  for (; *ascii != '\0'; ++s, ++ascii)
+    if (*s != static_cast<unsigned char>(*ascii)) return false;
+  return *s == 0;
+}
+
+// Whether a field holds one of the markers (the length first: most texts differ).
+bool holds(const std::string& field, std::string_view marker) { return field == marker; }
+
+// What one node does to the list. Names are compared as Xerces hands them over; only
+// the texts a record keeps are transcoded.
 void handle(xercesc::DOMNode* node, std::vector<XRQ5GigEFeature*>& out) {
   const short type = node->getNodeType();
   if (type == xercesc::DOMNode::ELEMENT_NODE) {
     xercesc::DOMElement* el = static_cast<xercesc::DOMElement*>(node);
-    const std::string tag = text_of(el->getTagName());
+    const XMLCh* tag = el->getTagName();
     bool feature = false;
     for (int t = 0; t < FEATURE_TYPE_MAX && !feature; ++t) {
-      if (tag == FeatureTags[t]) {
+      if (is(tag, FeatureTags[t])) {
         XRQ5GigEFeature* f = new XRQ5GigEFeature{t, unknown, unknown, unknown, unknown};
         out.push_back(f);
         feature = true;
       }
     }
-    if (!feature && !out.empty()) {
+    if (out.empty()) return;  // nothing to fill before the first feature
+    if (!feature) {
       XRQ5GigEFeature& last = *out.back();
-      if (tag == MoreTags[MORE_TAGS_PVRENAME]) last.extension = waiting;
-      else if (tag == MoreTags[MORE_TAGS_TOOLTIP]) last.tooltip = waiting;
-      else if (tag == MoreTags[MORE_TAGS_DESCRIPTION]) last.description = waiting;
+      if (is(tag, MoreTags[MORE_TAGS_PVRENAME])) last.extension = waiting;
+      else if (is(tag, MoreTags[MORE_TAGS_TOOLTIP])) last.tooltip = waiting;
+      else if (is(tag, MoreTags[MORE_TAGS_DESCRIPTION])) last.description = waiting;
     }
     xercesc::DOMNamedNodeMap* attrs = el->getAttributes();
     const XMLSize_t n = attrs ? attrs->getLength() : 0;
-    for (XMLSize_t i = 0; i < n && !out.empty(); ++i) {
+    for (XMLSize_t i = 0; i < n; ++i) {
       xercesc::DOMAttr* a = static_cast<xercesc::DOMAttr*>(attrs->item(i));
-      if (text_of(a->getName()) != Attributes[ATTRIBUTE_NAME]) continue;
+      if (!is(a->getName(), Attributes[ATTRIBUTE_NAME])) continue;
       XRQ5GigEFeature& last = *out.back();
-      if (last.name == unknown)
+      if (holds(last.name, unknown))
         last.name = text_of(a->getValue());
-      else if (last.extension == waiting)
+      else if (holds(last.extension, waiting))
         last.extension = text_of(a->getValue());
     }
   } else if (type == xercesc::DOMNode::TEXT_NODE && !out.empty()) {
     XRQ5GigEFeature& last = *out.back();
     for (std::string* field : {&last.extension, &last.tooltip, &last.description}) {
-      if (*field == waiting) {
+      if (holds(*field, waiting)) {
         *field = text_of(node->getNodeValue());
         break;
       }

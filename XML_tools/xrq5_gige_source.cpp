@@ -78,6 +78,8 @@ bool xrq5_gige_fill(const char* name, const xercesc::InputSource* source, size_t
       parser->setDoSchema(false);
       parser->setValidationSchemaFullChecking(false);
       parser->setCreateEntityReferenceNodes(false);
+      // The walk skips comments; without their nodes a comment still ends a text.
+      parser->setCreateCommentNodes(false);
       // Only counts: without it a malformed file parsed to an empty document silently.
       parser->setErrorHandler(&errors);
       if (source)

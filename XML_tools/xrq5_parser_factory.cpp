@@ -115,8 +115,24 @@ guarded<xercesc::SAX2XMLReaderImpl>* protect(guarded<xercesc::SAX2XMLReaderImpl>
 guarded<xercesc::SAXParser>* construct(xrq5_parser_memory* memory, xercesc::SAXParser*) {
   return new (memory) guarded<xercesc::SAXParser>(memory, nullptr, memory, nullptr);
 }
+
+// A DOM parser told to make no comment nodes still ends a text at a comment, as the
+// comment's node would: the text after it is a node of its own.
+class guarded_dom : public guarded<xercesc::XercesDOMParser> {
+ public:
+  using guarded::guarded;
+
+  void docComment(const XMLCh* const comment) override {
+    if (getCreateCommentNodes())
+      guarded::docComment(comment);
+    else if (fCurrentNode != nullptr &&
+             fCurrentNode->getNodeType() == xercesc::DOMNode::TEXT_NODE)
+      fCurrentNode = fCurrentParent;
+  }
+};
+
 guarded<xercesc::XercesDOMParser>* construct(xrq5_parser_memory* memory, xercesc::XercesDOMParser*) {
-  return new (memory) guarded<xercesc::XercesDOMParser>(memory, nullptr, memory, nullptr);
+  return new (memory) guarded_dom(memory, nullptr, memory, nullptr);
 }
 guarded<xercesc::SAX2XMLReaderImpl>* construct(xrq5_parser_memory* memory,
                                                xercesc::SAX2XMLReaderImpl*) {

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "chan_selector.h"
 #include "event_util.h"
 #include "test_support.h"
+#include "xrq5_name_index.h"
 
 namespace {
 
@@ -238,6 +240,73 @@ TEST_F(selector, indexes_answer_like_the_ordered_scans_as_they_grow) {
   }
   quiet.stop();
   clean_chan_desr_list(&ref.d);
+}
+
+// Names that agree in their first 40 to 60 bytes and differ after them, or only in
+// length, up to the 255 bytes a name field holds: an index must compare every byte,
+// not only a leading part it keeps beside its hash bits.
+TEST_F(selector, long_names_that_differ_late) {
+  const std::string stem(40, 'L');
+  std::vector<std::string> held_names;
+  for (size_t extra : {0u, 7u, 8u, 9u, 15u, 20u, 100u, 215u})
+    for (char last : {'a', 'b'}) held_names.push_back(stem + std::string(extra, 'x') + last);
+  held_names.push_back(std::string(255, 'z'));
+  std::string channels;
+  int k = 0;
+  for (const std::string& n : held_names) {
+    // DAQ names and property names crossed, some masks empty, some by property only
+    channels += channel(n.c_str(), ("D" + n).substr(0, 255).c_str(), k % 5 == 0 ? -1 : 1 + k % 27);
+    std::string c = channel(("P" + n).substr(0, 255).c_str(), n.c_str(), 1 + (k * 7) % 27);
+    channels += c.insert(c.size() - 10, "<DTYPE>" + std::to_string(38 + k % 5) + "</DTYPE>");
+    ++k;
+  }
+  load(channels);
+  reference ref;
+  unsigned int mask = 0;
+  std::string copy = texts.back();
+  parse_descr_list_read(&copy[0], &ref.d, true, false);
+  for (auto* c : ref.d) mask |= c->ev_type;
+  ASSERT_EQ(static_cast<int>(ref.d.size()), sel.size());
+  std::vector<std::string> queries;
+  for (const std::string& n : held_names) {
+    queries.push_back(n);
+    queries.push_back("D" + n);
+    queries.push_back(n.substr(0, n.size() - 1));  // a prefix: not held
+    queries.push_back(n.substr(0, n.size() - 1) + 'c');  // the last byte differs
+    queries.push_back(n + 'a');
+  }
+  capture quiet;  // NOT FOUND lines
+  for (const std::string& q : queries) {
+    SCOPED_TRACE(q);
+    std::string n = q;
+    EXPECT_EQ(sel.get_event_type(&n[0]), ref.get_event_type(q));
+    EXPECT_EQ(sel.get_data_type(&n[0]), ref.get_data_type(q));
+    for (int t : {XRQ5_EV_NORMAL, XRQ5_EV_IMAGE, XRQ5_EV_ENV, XRQ5_EV_LLRF_ML})
+      EXPECT_EQ(sel.find_channel(t, &n[0]), ref.find_channel(mask, t, q)) << t;
+  }
+  quiet.stop();
+  EXPECT_NE(sel.get_event_type(&held_names[1][0]), 0);
+  EXPECT_NE(sel.get_data_type(&held_names[1][0]), 0);
+  clean_chan_desr_list(&ref.d);
+}
+
+// Every byte of a name counts in its hash, whatever the name's length, and so does the
+// length: a change in one byte or a name one byte longer gives another hash.
+TEST(name_hash, every_byte_and_the_length_count) {
+  std::set<uint64_t> seen;
+  size_t names = 0;
+  for (size_t len = 0; len <= 24; ++len) {
+    const std::string base(len, 'n');
+    seen.insert(xrq5_name_hash(base.data(), len));
+    ++names;
+    for (size_t at = 0; at < len; ++at) {
+      std::string changed = base;
+      changed[at] = 'm';
+      seen.insert(xrq5_name_hash(changed.data(), len));
+      ++names;
+    }
+  }
+  EXPECT_EQ(seen.size(), names);
 }
 
 TEST_F(selector, dump_prints_the_range_asked_for) {

@@ -81,6 +81,33 @@ TEST_F(gige, attribution_rules) {
             "[5] Name:'L' type:8 ToolTip:'' Description:'  '\n");
 }
 
+// A comment ends a text: a waiting field takes the text before it, or the text after
+// it when there is none before. Entity and character references are part of the text
+// around them, and a comment inside an entity's text ends that text as well.
+TEST_F(gige, comments_and_references_inside_texts) {
+  std::string path = dir.write(
+      "refs.xml",
+      "<?xml version=\"1.0\"?>\n<!-- prolog -->\n"
+      "<!DOCTYPE RegisterDescription [<!ENTITY e \"ent\"><!ENTITY m \"x<!--in-->y\">]>\n"
+      "<RegisterDescription>"
+      "<Integer Name=\"A\"><ToolTip>before<!-- c -->after</ToolTip>"
+      "<Description><!-- c -->only after</Description></Integer>"
+      "<Float Name=\"B\"><ToolTip>a&amp;b&#65;&e;c<!--c-->d</ToolTip>"
+      "<Description>&m;z</Description></Float>"
+      "<Boolean Name=\"&e;&lt;\"><Description/>  <!-- c -->x</Boolean>"
+      "<Command Name=\"C\"><Description/><!-- c --><!-- d -->\n  text</Command>"
+      "<IntReg Name=\"D\"><Extension><PvRename><!--c-->r&e;</PvRename></Extension>"
+      "<ToolTip><!-- only a comment --></ToolTip><Description>after</Description></IntReg>"
+      "</RegisterDescription><!-- epilog -->\n");
+  ASSERT_FALSE(xrq5_fill_gige_descr(&path[0], &f.v));
+  EXPECT_EQ(dump(),
+            "[0] Name:'A' type:1 ToolTip:'before' Description:'only after'\n"
+            "[1] Name:'B' type:2 ToolTip:'a&bAentc' Description:'x'\n"
+            "[2] Name:'ent<' type:4 ToolTip:'' Description:'  '\n"
+            "[3] Name:'C' type:6 ToolTip:'' Description:'\n  text'\n"
+            "[4] Name:'D' Extension:'rent' type:7 ToolTip:'after' Description:''\n");
+}
+
 TEST_F(gige, features_at_any_depth_and_deep_nesting) {
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "<g>";
