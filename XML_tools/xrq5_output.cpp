@@ -211,8 +211,6 @@ std::string attribute(std::string_view value) {
 
 char* escape_text(char* out, std::string_view value) { return escape<false>(out, value); }
 
-char* escape_attribute(char* out, std::string_view value) { return escape<true>(out, value); }
-
 int format_float(char* buf, float v) {
   // to_chars with a format and a precision writes what printf does with them.
   const double d = static_cast<double>(v);

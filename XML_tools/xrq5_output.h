@@ -49,7 +49,6 @@ void append_int(std::string& out, int v);
 // value grows at most six-fold) or 11 bytes for an integer. They return the new end.
 inline size_t escaped_room(size_t size) { return 6 * size; }
 char* escape_text(char* out, std::string_view value);
-char* escape_attribute(char* out, std::string_view value);
 char* write_int(char* out, int v);
 
 // Writes the whole text to fd, going on after short writes; false when write fails.
@@ -94,9 +93,6 @@ class sink {
   void put(std::string_view s) { put(s.data(), s.size()); }
   void put_int(int v) { p_ = write_int(room(11), v); }
   void put_text(std::string_view v) { p_ = escape_text(room(escaped_room(v.size())), v); }
-  void put_attribute(std::string_view v) {
-    p_ = escape_attribute(room(escaped_room(v.size())), v);
-  }
   // A fixed field of N bytes up to its first NUL, as it is.
   template <size_t N>
   void put_field(const char (&f)[N]) {

@@ -41,7 +41,6 @@ inline SAX_File_Parser* new_parser(SAX_File_Parser*, char*) { return new SAX_Fil
 inline bool start(SAX_Memory_Parser& p, char*) { return p.start(); }
 inline bool start(SAX_File_Parser& p, char* file) { return p.start(file); }
 
-class step;
 template <class Parser, class IsRoot, class OnStep>
 outcome read(char* source, const element_table& names, IsRoot is_root, OnStep on_step);
 
