@@ -1,6 +1,6 @@
-// The Python module xrq5: the documents, the trigger registry and evaluation, and the
-// channel selector, as Python objects over the library records. Conversion only: every
-// reading, writing and evaluating is the libraries' own.
+// The extension xrq5._xrq5 of the Python package xrq5: the documents, the trigger
+// registry and evaluation, and the channel selector, as Python objects over the library
+// records. Conversion only: every reading, writing and evaluating is the libraries' own.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -878,7 +878,7 @@ void bind_events(py::module_& m) {
 
 }  // namespace
 
-PYBIND11_MODULE(xrq5, m) {
+PYBIND11_MODULE(_xrq5, m) {
   m.doc() = "Documents, triggers and channel selection of the XRQ5 DAQ libraries.";
   error_type = PyErr_NewExceptionWithDoc(
       "xrq5.Error", "A document could not be read or written; `code` is the library's result.",

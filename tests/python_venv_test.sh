@@ -9,7 +9,9 @@ unset PYTHONPATH
 rm -rf "$work"
 mkdir -p "$work"
 "$cmake" --install "$build" --prefix "$work/stage" > "$work/install.log"
-test -n "$(ls "$work/stage/$module_dir"/xrq5*.so)"
+test -n "$(ls "$work/stage/$module_dir"/xrq5/_xrq5*.so)"
+test -f "$work/stage/$module_dir/xrq5/py.typed"
+test -f "$work/stage/$module_dir/xrq5/__init__.pyi"
 
 "$python" -m venv --system-site-packages "$work/venv"
 site=$("$work/venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')

@@ -1,0 +1,5 @@
+# Type stubs of the package xrq5: everything of the extension, and the version.
+from ._xrq5 import *
+from ._xrq5 import Error as Error
+
+__version__: str
