@@ -31,3 +31,8 @@ fires = sum(len(o["fired"]) for o in outcome)
 assert fires == 11, fires
 print("module from", xrq5.__file__, "evaluated", len(triggers), "triggers:", fires, "fires")
 PY
+
+# The report command of the install, from elsewhere.
+"$work/stage/bin/xrq5-report" "$source/examples/triggers.xml" "$source/examples/events.xrq5ev" \
+    --env-dict "$source/examples/env_dict.xml" -o "$work/report.html"
+grep -q 'id="trigger-8"' "$work/report.html"

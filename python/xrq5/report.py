@@ -15,6 +15,7 @@ import math
 import os
 import stat
 import sys
+import tempfile
 
 import numpy as np
 
@@ -82,24 +83,23 @@ def _events_error(e):
     return InputError(str(e), EXIT_UNREADABLE if e.code == _EVENTS_OPEN_FAILED else EXIT_PROBLEMS)
 
 
-def _event_times(path):
-    """The time of every event of a file in seconds, one event at a time where the module
-    can stream them."""
-    each = getattr(xrq5, "iter_events", None)
-    events = each(path) if each is not None else xrq5.read_events(path)
+def _times(events):
     return np.fromiter((e.time_sec + e.time_usec * 1e-6 for e in events), dtype=np.float64)
 
 
 def _evaluate_file(triggers_path, path, env):
-    """Per trigger the evaluation of one file, with trigger state of its own (a DIFF
-    function does not look back into the file before)."""
+    """The event times of one file and per trigger its evaluation there, with trigger
+    state of its own (a DIFF function does not look back into the file before). Where
+    the module streams events, neither holds more than one event at a time."""
     triggers = _read_triggers(triggers_path)
+    each = getattr(xrq5, "iter_events", None)
     try:
-        times = _event_times(path)
-        outcome = xrq5.evaluate(triggers, path, env)
+        if each is not None:
+            return _times(each(path)), xrq5.evaluate(triggers, path, env_dict=env)
+        events = xrq5.read_events(path)
+        return _times(events), xrq5.evaluate(triggers, events, env_dict=env)
     except xrq5.Error as e:
         raise _events_error(e)
-    return times, outcome
 
 
 class TriggerResults:
@@ -170,6 +170,9 @@ def collect(triggers_path, events_paths, env_dict=None):
     times, offset = [], 0
     for path in events_paths:
         file_times, outcome = _evaluate_file(triggers_path, path, env)
+        if len(outcome) != len(per):
+            raise InputError(f"'{triggers_path}' changed while the report was made",
+                             EXIT_PROBLEMS)
         for r, out in zip(per, outcome):
             r.add(out, offset)
         times.append(file_times)
@@ -350,6 +353,31 @@ def render(per, times, title, sources):
     return page
 
 
+def _write_whole(path, data):
+    """Writes a file whole or not at all: a failed write leaves what was there. What is
+    not a regular file (/dev/stdout, a pipe) is written to as it is."""
+    try:
+        special = not stat.S_ISREG(os.stat(path).st_mode)
+    except FileNotFoundError:
+        special = False
+    if special:
+        with open(path, "wb") as f:
+            f.write(data)
+        return
+    folder = os.path.dirname(path) or "."
+    fd, part = tempfile.mkstemp(prefix=".xrq5-report-", dir=folder)
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+        umask = os.umask(0)
+        os.umask(umask)
+        os.chmod(part, 0o666 & ~umask)
+        os.replace(part, path)
+    except BaseException:
+        os.unlink(part)
+        raise
+
+
 def write(triggers, events, output="report.html", env_dict=None, title=None):
     """Writes the report of the trigger list file `triggers` over the recorded-event
     file(s) `events` to `output`. Returns per trigger a dict of its counts and the
@@ -362,8 +390,7 @@ def write(triggers, events, output="report.html", env_dict=None, title=None):
     if title is None:
         title = f"Triggers of {os.path.basename(os.fspath(triggers))}"
     page = render(per, times, title, sources)
-    with open(output, "w", encoding="utf-8", errors="surrogateescape") as f:
-        f.write(page)
+    _write_whole(os.fspath(output), page.encode("utf-8", "surrogateescape"))
     return [{"trigger": r.index, "channel": r.channel, "function": r.function,
              "operation": r.operation, "fired": r.fired, "evaluations": r.evaluations,
              "missing": r.missing, "invalid": r.invalid, "limits": r.limit_quantiles()}
@@ -384,7 +411,7 @@ def main(argv=None):
         print(f"{PROG}: {e}", file=sys.stderr)
         return e.status
     except OSError as e:
-        print(f"{PROG}: cannot write '{args.output}': {e.strerror}", file=sys.stderr)
+        print(f"{PROG}: cannot write '{args.output}': {e.strerror or e}", file=sys.stderr)
         return EXIT_PROBLEMS
     status = EXIT_CLEAN
     for t in summary:

@@ -3,7 +3,6 @@ large archive, bad input as eval handles it, and the page in a browser with no n
 import html.parser
 import json
 import os
-import shutil
 import struct
 import subprocess
 import sys
@@ -28,9 +27,9 @@ ENV_DICT = os.path.join(EXAMPLES, "env_dict.xml")
 SCREENSHOT = os.path.join(EXAMPLES, "python", "report.png")
 
 
-def run_report(*args):
+def run_report(*args, cwd=None):
     return subprocess.run([sys.executable, "-m", "xrq5.report", *args],
-                          capture_output=True, text=True)
+                          capture_output=True, text=True, cwd=cwd)
 
 
 def eval_json(*args):
@@ -109,6 +108,7 @@ def check_against_eval(page, summaries, events, triggers_path, event_paths, env=
                             xrq5.read_env_dict_file(env) if env else None)
         results.append([o["results"] for o in out])
     assert sorted(page.rows) == list(range(len(triggers)))
+    assert sum(page.counts(i)[2] for i in page.rows) == sum(s["evaluations"] for s in summaries)
     for i, t in enumerate(triggers):
         fired = sum(s["per_trigger"][i]["fired"] for s in summaries)
         missing = sum(s["per_trigger"][i]["missing"] for s in summaries)
@@ -226,6 +226,26 @@ def test_a_large_archive_stays_small_and_agrees_with_eval(tmp_path):
     assert page.counts(4) == [4, 0, 0, n, 0] and page.noplot == {4} and page.figures[4] == []
 
 
+def test_the_bit_plot_counts_what_the_bit_operations_test(tmp_path):
+    # Each bit's bar against the library: a BITS trigger on that bit alone fires as often.
+    values = np.array([-1, 2.9, -2.5, 1e30, -1e30, 2.0 ** 32 + 5, 6, -7.9, 0.4, 2.0 ** 31,
+                       float("nan")], dtype=np.float32)
+    n = len(values)
+    write_archive(tmp_path / "e.xrq5ev", values, np.zeros(n), np.zeros(n), np.ones(n, bool))
+    one = ('<USERTRIGGER><Chan name="GEN.X" subchan="0"/><Function name="VALUE"/>'
+           '<Operation name="{}"/><BitMask mask="{}"/></USERTRIGGER>')
+    triggers = tmp_path / "t.xml"
+    triggers.write_text("<XRQ5USERTRIGGERLIST>" + one.format("AND", "0x5") +
+                        "".join(one.format("BITS", hex(1 << b)) for b in range(32)) +
+                        "</XRQ5USERTRIGGERLIST>")
+    out = tmp_path / "r.html"
+    summary = report.write(str(triggers), str(tmp_path / "e.xrq5ev"), str(out))
+    bars = Page(read_page(out)).figures[0][0]["data"][0]
+    assert bars["x"] == list(range(32))
+    assert bars["y"] == [summary[b + 1]["fired"] for b in range(32)]
+    assert [c != "#4c78a8" for c in bars["marker"]["color"][:4]] == [True, False, True, False]
+
+
 # ---- what has no results -----------------------------------------------------------------
 
 def test_an_empty_archive_and_a_missing_channel_get_sections_without_plots(tmp_path):
@@ -288,6 +308,18 @@ def test_bad_input_gets_the_messages_and_statuses_of_eval(tmp_path):
     # A bad events file among good ones fails the report as well.
     r = run_report(TRIGGERS, EVENTS, str(truncated), "-o", str(tmp_path / "r.html"))
     assert r.returncode == 1 and "xrq5-report: " in r.stderr
+    # An output that cannot be written fails; a device is written to, never replaced; a
+    # page is replaced whole, leaving no part file behind.
+    r = run_report(TRIGGERS, EVENTS, "-o", str(tmp_path / "no" / "r.html"))
+    assert r.returncode == 1 and "xrq5-report: cannot write" in r.stderr
+    kept = tmp_path / "kept.html"
+    kept.write_text("old page")
+    full = run_report(TRIGGERS, EVENTS, "-o", "/dev/full")
+    assert full.returncode == 1 and "cannot write '/dev/full'" in full.stderr
+    assert os.path.exists("/dev/full") and not os.path.isfile("/dev/full")
+    assert run_report(TRIGGERS, EVENTS, "-o", str(kept)).returncode == 0
+    assert "id=\"trigger-8\"" in kept.read_text()
+    assert not list(tmp_path.glob(".xrq5-report-*"))
     # A bad command line is a usage error, as eval's.
     assert run_report(TRIGGERS).returncode == 2
 
@@ -297,8 +329,11 @@ def test_bad_input_gets_the_messages_and_statuses_of_eval(tmp_path):
 @pytest.mark.skipif(headless_page.chromium() is None, reason="no Chromium")
 def test_the_page_draws_every_plot_offline_and_sorts(tmp_path):
     out = tmp_path / "r.html"
-    r = run_report(TRIGGERS, EVENTS, "--env-dict", ENV_DICT, "-o", str(out),
-                   "--title", "Example triggers")
+    # From the source folder, so that the page (and the screenshot) names the files as
+    # README does.
+    r = run_report("examples/triggers.xml", "examples/events.xrq5ev", "--env-dict",
+                   "examples/env_dict.xml", "-o", str(out), "--title", "Example triggers",
+                   cwd=SOURCE)
     assert r.returncode == 0, r.stderr
     page = Page(read_page(out))
     wanted = sum(len(p) for p in page.figures)
@@ -315,13 +350,13 @@ def test_the_page_draws_every_plot_offline_and_sorts(tmp_path):
             assert flag == "true" and svgs > 0 and marks > 0, pid
         # Clicking "fired" twice orders the rows by fires, most first.
         order = b.evaluate("""(() => {
-            const th = document.querySelectorAll('#summary th')[5];
+            const th = document.querySelectorAll('#summary thead tr:last-child th')[5];
             th.click(); th.click();
             return Array.from(document.querySelectorAll('#summary tbody tr')).map(
               tr => Number(tr.cells[5].getAttribute('data-sort')));
             })()""")
         assert order == sorted(order, reverse=True) and len(order) == 9
-        b.evaluate("document.querySelectorAll('#summary th')[0].click()")
+        b.evaluate("document.querySelectorAll('#summary thead tr:last-child th')[0].click()")
         # Nothing but the page itself and inline data was requested.
         requests = b.requests()
         assert requests and requests[0] == out.as_uri()
