@@ -16,6 +16,7 @@ import os
 import stat
 import sys
 import tempfile
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Union
 
 import numpy as np
 
@@ -50,7 +51,7 @@ TIME_BINS = 400
 class InputError(Exception):
     """Input the report cannot use: `status` is the exit status `xrq5xml eval` gives."""
 
-    def __init__(self, message, status):
+    def __init__(self, message: str, status: int) -> None:
         super().__init__(message)
         self.status = status
 
@@ -378,7 +379,11 @@ def _write_whole(path, data):
         raise
 
 
-def write(triggers, events, output="report.html", env_dict=None, title=None):
+Path = Union[str, "os.PathLike[str]"]
+
+
+def write(triggers: Path, events: Union[Path, Iterable[Path]], output: Path = "report.html",
+          env_dict: Optional[Path] = None, title: Optional[str] = None) -> List[Dict[str, Any]]:
     """Writes the report of the trigger list file `triggers` over the recorded-event
     file(s) `events` to `output`. Returns per trigger a dict of its counts and the
     limits of the fire fractions. Raises InputError (with the exit status of
@@ -397,7 +402,7 @@ def write(triggers, events, output="report.html", env_dict=None, title=None):
             for r in per]
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     p = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n")[0])
     p.add_argument("triggers", help="trigger list file")
     p.add_argument("events", nargs="+", help="recorded-event file(s)")

@@ -1,6 +1,7 @@
 """The trigger report: its numbers against `xrq5xml eval --json` and NumPy, its size on a
 large archive, bad input as eval handles it, and the page in a browser with no network."""
 import html.parser
+import importlib.util
 import json
 import os
 import struct
@@ -366,3 +367,19 @@ def test_the_page_draws_every_plot_offline_and_sorts(tmp_path):
         b.screenshot(shot, height=1400)
     with open(shot, "rb") as f:
         assert f.read(8) == b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="no mypy")
+def test_the_report_is_typed_for_its_callers(tmp_path):
+    use = tmp_path / "use.py"
+    use.write_text("import xrq5.report\n"
+                   "rows = xrq5.report.write('t.xml', ['a.xrq5ev', 'b.xrq5ev'], 'r.html')\n"
+                   "fired: int = rows[0]['fired']\n"
+                   "status: int = xrq5.report.main(['t.xml', 'e.xrq5ev'])\n"
+                   "xrq5.report.write('t.xml', 'e.xrq5ev', title=3)\n")
+    r = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
+                        "--cache-dir", str(tmp_path / "cache"), str(use)],
+                       capture_output=True, text=True,
+                       env=dict(os.environ, MYPYPATH=os.environ.get("PYTHONPATH", "")))
+    errors = [l for l in r.stdout.splitlines() if ": error:" in l]
+    assert len(errors) == 1 and "use.py:5:" in errors[0], r.stdout
