@@ -241,8 +241,17 @@ def histogram_figure(r):
                       "text": f"{name} {v:.6g} {'→' if right else '←'} off the scale"})
     layout = {"barmode": "stack", "bargap": 0, "title": {"text": "function results"},
               "xaxis": {"title": {"text": r.function}, "range": list(view)},
-              "yaxis": {"title": {"text": "events"}}, "shapes": shapes, "annotations": notes}
+              "yaxis": {"title": {"text": "events"}}, "shapes": shapes, "annotations": notes,
+              "updatemenus": [_log_switch()]}
     return {"data": data, "layout": layout}
+
+
+def _log_switch():
+    """Buttons that put the counts on a log scale, where the tails a rare limit cuts show."""
+    return {"type": "buttons", "direction": "right", "x": 1.02, "xanchor": "left", "y": 0.1,
+            "yanchor": "bottom", "showactive": True, "font": {"size": 10}, "pad": {"l": 0},
+            "buttons": [{"label": "linear", "method": "relayout", "args": [{"yaxis.type": "linear"}]},
+                        {"label": "log", "method": "relayout", "args": [{"yaxis.type": "log"}]}]}
 
 
 def bit_values(values):
