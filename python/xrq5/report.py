@@ -4,7 +4,8 @@ limit would have made it fire in 10 %, 1 % and 0.1 % of the evaluated events.
 
     python3 -m xrq5.report TRIGGERS EVENTS... [--env-dict DICT] [-o report.html] [--title T]
 
-The page embeds the plotting library and needs no network. Bad input gets what
+EVENTS are recorded-event files or folders of them (their files in name order). The
+page embeds the plotting library and needs no network. Bad input gets what
 `xrq5xml eval` gives: the same messages and exit statuses (3 for a file that cannot be
 opened, 1 for one that does not read cleanly or a trigger that is invalid, 2 for a bad
 command line).
@@ -150,13 +151,34 @@ class TriggerResults:
         return [(name, getattr(self, name)) for name in LIMITS.get(self.operation, ())]
 
 
+def event_files(paths):
+    """The recorded-event files of the arguments: files as given, a folder's regular
+    files (not hidden) in name order."""
+    if isinstance(paths, (str, os.PathLike)):
+        paths = [paths]
+    files = []
+    for p in map(os.fspath, paths):
+        if not os.path.isdir(p):
+            files.append(p)
+            continue
+        try:
+            names = os.listdir(p)
+        except OSError as e:
+            raise InputError(f"cannot read the folder '{p}': {os.strerror(e.errno)}",
+                             EXIT_UNREADABLE)
+        inside = [os.path.join(p, n) for n in names if not n.startswith(".")]
+        files += sorted(f for f in inside if os.path.isfile(f))
+    if not files:
+        raise InputError("no recorded-event file in the folder given", EXIT_UNREADABLE)
+    return files
+
+
 def collect(triggers_path, events_paths, env_dict=None):
-    """Evaluates the trigger list on every events file. Returns (TriggerResults per trigger,
-    event times in seconds). Raises InputError with the tool's message and status."""
-    if isinstance(events_paths, (str, os.PathLike)):
-        events_paths = [events_paths]
+    """Evaluates the trigger list on every events file (or folder of them). Returns
+    (TriggerResults per trigger, event times in seconds). Raises InputError with the
+    tool's message and status."""
     triggers_path = os.fspath(triggers_path)
-    events_paths = [os.fspath(p) for p in events_paths]
+    events_paths = event_files(events_paths)
     for p in [triggers_path, *events_paths] + ([os.fspath(env_dict)] if env_dict else []):
         _open_check(p)
     env = None
@@ -394,12 +416,14 @@ Path = Union[str, "os.PathLike[str]"]
 def write(triggers: Path, events: Union[Path, Iterable[Path]], output: Path = "report.html",
           env_dict: Optional[Path] = None, title: Optional[str] = None) -> List[Dict[str, Any]]:
     """Writes the report of the trigger list file `triggers` over the recorded-event
-    file(s) `events` to `output`. Returns per trigger a dict of its counts and the
+    file(s) or folders of them `events` to `output`. Returns per trigger a dict of its counts and the
     limits of the fire fractions. Raises InputError (with the exit status of
     `xrq5xml eval`) for input it cannot use."""
-    per, times = collect(triggers, events, env_dict)
-    names = [events] if isinstance(events, (str, os.PathLike)) else list(events)
-    sources = {"triggers": os.fspath(triggers), "events": [os.fspath(e) for e in names],
+    names = [os.fspath(e) for e in ([events] if isinstance(events, (str, os.PathLike))
+                                    else events)]
+    per, times = collect(triggers, names, env_dict)
+    shown = names if len(names) <= 10 else names[:9] + [f"and {len(names) - 9} more"]
+    sources = {"triggers": os.fspath(triggers), "events": shown,
                "env_dict": os.fspath(env_dict) if env_dict else None}
     if title is None:
         title = f"Triggers of {os.path.basename(os.fspath(triggers))}"
@@ -414,7 +438,7 @@ def write(triggers: Path, events: Union[Path, Iterable[Path]], output: Path = "r
 def main(argv: Optional[Sequence[str]] = None) -> int:
     p = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n")[0])
     p.add_argument("triggers", help="trigger list file")
-    p.add_argument("events", nargs="+", help="recorded-event file(s)")
+    p.add_argument("events", nargs="+", help="recorded-event files, or folders of them")
     p.add_argument("--env-dict", help="environment index dictionary for the slow channels")
     p.add_argument("-o", "--output", default="report.html", help="the page (report.html)")
     p.add_argument("--title", help="the page's title")

@@ -4,6 +4,7 @@ import html.parser
 import importlib.util
 import json
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -141,13 +142,25 @@ def test_report_on_the_examples_agrees_with_eval(tmp_path):
 
 def test_several_files_count_as_one_archive_with_fresh_trigger_state(tmp_path):
     out = tmp_path / "r.html"
-    r = run_report(TRIGGERS, EVENTS, EVENTS, "--env-dict", ENV_DICT, "-o", str(out))
-    assert r.returncode == 0, r.stderr
-    page = Page(read_page(out))
     once = eval_json(TRIGGERS, EVENTS, "--env-dict", ENV_DICT)
-    # DIFF functions start afresh in the second file, so both halves count as eval's one.
-    check_against_eval(page, [once, once], 2 * once["events"], TRIGGERS, [EVENTS, EVENTS],
-                       ENV_DICT)
+    # Two files given, or a folder of them (hidden files and folders in it aside).
+    folder = tmp_path / "run"
+    (folder / "sub").mkdir(parents=True)
+    for name in ("b.xrq5ev", "a.xrq5ev", ".partial"):
+        shutil.copy(EVENTS, folder / name)
+    for events in ([EVENTS, EVENTS], [str(folder)]):
+        r = run_report(TRIGGERS, *events, "--env-dict", ENV_DICT, "-o", str(out))
+        assert r.returncode == 0, r.stderr
+        page = Page(read_page(out))
+        # DIFF functions start afresh in the second file, so both halves count as eval's one.
+        check_against_eval(page, [once, once], 2 * once["events"], TRIGGERS, [EVENTS, EVENTS],
+                           ENV_DICT)
+    (folder / "sub").rmdir()
+    for name in ("b.xrq5ev", "a.xrq5ev", ".partial"):
+        (folder / name).unlink()
+    r = run_report(TRIGGERS, str(folder), "-o", str(out))
+    assert (r.returncode, r.stderr) == (
+        3, "xrq5-report: no recorded-event file in the folder given\n")
 
 
 # ---- a generated archive ------------------------------------------------------------------
@@ -286,7 +299,6 @@ def test_bad_input_gets_the_messages_and_statuses_of_eval(tmp_path):
     cases = [
         ([missing, EVENTS], []),
         ([TRIGGERS, missing], []),
-        ([TRIGGERS, str(tmp_path)], []),
         ([TRIGGERS, EVENTS], ["--env-dict", missing]),
         ([TRIGGERS, EVENTS], ["--env-dict", str(bad_xml)]),
         ([str(bad_xml), EVENTS], []),
