@@ -51,6 +51,9 @@ const doc_kind* kind_of(const char* command, char* file, int* status);
 // is not of a known kind passes, for its reader to report.
 bool is_kind(const char* command, const char* file, const char* root);
 
+// Whether `file` starts as a recorded-event file does (event_builder.h).
+bool is_recorded_events(const char* file);
+
 // One line per kind for the help text.
 std::string kinds_help();
 

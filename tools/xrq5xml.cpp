@@ -1,6 +1,7 @@
 // xrq5xml: check, print and convert the DAQ's XML documents from the command line.
 // The kind of each document is found from its root element.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,7 +77,8 @@ std::string usage_text() {
          "  events [--json] FILE            list a recorded-event file: events and blocks;\n"
          "                                  a damaged file is reported at its byte offset\n"
          "  diff [--json] A B               compare two documents of one kind record by\n"
-         "                                  record (exit status 0 equal, 1 different)\n"
+         "                                  record, recorded-event files event by event\n"
+         "                                  (exit status 0 equal, 1 different)\n"
          "  help [COMMAND]                  this text, or the options of COMMAND\n"
          "  --help                          this text\n"
          "  --version                       the version of the tool and libraries\n"
@@ -202,22 +204,25 @@ std::string with_article(const std::string& name) {
   return (std::string("aeiou").find(name[0]) != std::string::npos ? "an " : "a ") + name;
 }
 
-bool recorded_events(const char* file) {
+}  // namespace
+
+bool is_recorded_events(const char* file) {
   char magic[8] = {0};
-  FILE* f = fopen(file, "rb");
-  if (f == nullptr) return false;
-  const bool is = fread(magic, 1, sizeof magic, f) == sizeof magic &&
+  // Non-blocking: a FIFO named here is not waited on.
+  const int fd = open(file, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  const bool is = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                  read(fd, magic, sizeof magic) == static_cast<ssize_t>(sizeof magic) &&
                   memcmp(magic, "XRQ5EVTS", sizeof magic) == 0;
-  fclose(f);
+  close(fd);
   return is;
 }
-
-}  // namespace
 
 bool is_kind(const char* command, const char* file, const char* root) {
   const std::string wanted = root ? with_article(find_kind(root)->name) : "a recorded-event file";
   const std::string shown = shown_name(file);
-  if (recorded_events(file)) {
+  if (is_recorded_events(file)) {
     if (root == nullptr) return true;
     fprintf(stderr, "xrq5xml %s: '%s' is a recorded-event file, not %s\n", command, shown.c_str(),
             wanted.c_str());
@@ -430,8 +435,8 @@ std::unique_ptr<CLI::App> make_app(const std::string& command, parsed* p) {
                  "(exit status 1)."},
       {"diff", "Compare two documents of one kind record by record: channel descriptions "
                "by property name, trigger lists by position, dictionaries by index, event "
-               "lists by event type, camera features by name. Exit status 0 equal, 1 "
-               "different."},
+               "lists by event type, camera features by name; recorded-event files event by "
+               "event, by position. Exit status 0 equal, 1 different."},
   };
   std::string description;
   for (const auto& w : what)
