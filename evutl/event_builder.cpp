@@ -10,6 +10,7 @@
 #include <new>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -278,10 +279,22 @@ bool xrq5_evb_reader::open_fd(int fd, const char* name, bool take) {
     error_ = "cannot open " + where + ": " + strerror(EBADF);
     return false;
   }
-  // The file's real size bounds every length read from it.
-  const off_t end = lseek(fd, 0, SEEK_END);
+  // The file's real size bounds every length read from it; the descriptor's own
+  // position stays where it was.
+  struct stat st;
+  off_t end = -1;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    end = st.st_size;
+  } else {
+    const off_t here = lseek(fd, 0, SEEK_CUR);
+    if (here >= 0) {
+      end = lseek(fd, 0, SEEK_END);
+      lseek(fd, here, SEEK_SET);
+    }
+  }
   if (end < 0) return fail(where + " is not a seekable file", 0);
   end_ = static_cast<uint64_t>(end);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // read ahead: the file is read in order
   buf_.resize(64 * 1024);
   file_head fh;
   if (end_ < sizeof fh || !read_at(0, &fh, sizeof fh) ||
@@ -294,42 +307,78 @@ bool xrq5_evb_reader::open_fd(int fd, const char* name, bool take) {
   return true;
 }
 
-bool xrq5_evb_reader::next(xrq5_evb_event* ev) {
-  if (fd_ < 0 || status_ != XRQ5_EVB_OK || ev == nullptr || pos_ >= end_) return false;
+// The header of the event at pos_ into *eh, checked against the file.
+bool xrq5_evb_reader::read_head(void* head) {
+  event_head& eh = *static_cast<event_head*>(head);
   const uint64_t at_byte = pos_;
-  const std::string at = "'" + name_ + "', event " + std::to_string(count_);
   const uint64_t left = end_ - pos_;
-  event_head eh;
   if (left < sizeof eh || !read_at(at_byte, &eh, sizeof eh))
-    return fail(at + ": truncated event header", at_byte);
-  if (eh.magic != event_magic) return fail(at + ": bad event header", at_byte);
+    return fail(where_event() + ": truncated event header", at_byte);
+  if (eh.magic != event_magic) return fail(where_event() + ": bad event header", at_byte);
   if (eh.length > left - sizeof eh)
-    return fail(at + ": declares " + std::to_string(eh.length) + " bytes, only " +
+    return fail(where_event() + ": declares " + std::to_string(eh.length) + " bytes, only " +
                     std::to_string(left - sizeof eh) + " left",
                 at_byte + offsetof(event_head, length));
   if (eh.length > XRQ5_EVB_MAX_EVENT)
-    return fail(at + ": declares " + std::to_string(eh.length) +
+    return fail(where_event() + ": declares " + std::to_string(eh.length) +
                     " bytes, more than the largest event (" +
                     std::to_string(XRQ5_EVB_MAX_EVENT) + ")",
                 at_byte + offsetof(event_head, length));
+  return true;
+}
+
+std::string xrq5_evb_reader::where_event() const {
+  return "'" + name_ + "', event " + std::to_string(count_);
+}
+
+bool xrq5_evb_reader::skip() {
+  if (fd_ < 0 || status_ != XRQ5_EVB_OK || pos_ >= end_) return false;
+  event_head eh;
+  if (!read_head(&eh)) return false;
+  // The blocks' sub-headers, as xrq5_evb_next_block walks them, without their data.
+  const uint64_t base = pos_ + sizeof eh;
+  const size_t size = eh.length, head = sizeof(xrq5_serv_block_subhead_2010);
+  size_t off = 0;
+  while (off < size && size - off >= head) {
+    int32_t ldata;
+    if (!read_at(base + off + offsetof(xrq5_serv_block_subhead_2010, ldata), &ldata, sizeof ldata))
+      return fail(where_event() + ": read failed", base);
+    const size_t rest = size - off - head;
+    if (ldata < 0 || static_cast<size_t>(ldata) > rest) break;
+    const size_t step = padded(static_cast<size_t>(ldata));
+    off += head + (step <= rest ? step : rest);
+  }
+  if (off != size)
+    return fail(where_event() + ": block at byte " + std::to_string(off) + " overruns the event",
+                base + off);
+  pos_ = base + size;
+  ++count_;
+  return true;
+}
+
+bool xrq5_evb_reader::next(xrq5_evb_event* ev) {
+  if (fd_ < 0 || status_ != XRQ5_EVB_OK || ev == nullptr || pos_ >= end_) return false;
+  const uint64_t at_byte = pos_;
+  event_head eh;
+  if (!read_head(&eh)) return false;
   ev->ev_type = eh.ev_type;
   ev->ev_number = eh.ev_number;
   ev->time = eh.time;
   try {
     ev->blocks.resize(eh.length);
   } catch (const std::bad_alloc&) {
-    return fail(at + ": no memory for " + std::to_string(eh.length) + " bytes",
+    return fail(where_event() + ": no memory for " + std::to_string(eh.length) + " bytes",
                 at_byte + offsetof(event_head, length));
   }
   if (eh.length && !read_at(at_byte + sizeof eh, ev->blocks.data(), eh.length))
-    return fail(at + ": read failed", at_byte + sizeof eh);
+    return fail(where_event() + ": read failed", at_byte + sizeof eh);
   // Every block must be whole inside its event.
   size_t off = 0;
   while (off < ev->blocks.size() &&
          xrq5_evb_next_block(ev->blocks.data(), ev->blocks.size(), &off) != nullptr) {
   }
   if (off != ev->blocks.size())
-    return fail(at + ": block at byte " + std::to_string(off) + " overruns the event",
+    return fail(where_event() + ": block at byte " + std::to_string(off) + " overruns the event",
                 at_byte + sizeof eh + off);
   pos_ = at_byte + sizeof eh + eh.length;
   ++count_;

@@ -140,6 +140,10 @@ class xrq5_evb_reader {
   /// The next event into *ev (its buffer is reused); false at the end of the file, or at
   /// damage (status() XRQ5_EVB_BAD_FILE, error(), fault()), or when not open.
   bool next(xrq5_evb_event* ev);
+  /// Passes over the next event as next() would, checking its header and blocks
+  /// against the file, with the same messages, but reading only the headers: a quick
+  /// walk that finds where a file is damaged.
+  bool skip();
   /// Closes the file; the reader can be opened again.
   void close();
 
@@ -159,6 +163,8 @@ class xrq5_evb_reader {
 
  private:
   bool fail(const std::string& message, uint64_t at);
+  bool read_head(void* head);
+  std::string where_event() const;
   bool read_at(uint64_t at, void* to, size_t n);
 
   int fd_ = -1;

@@ -47,8 +47,7 @@ const doc_kind* kind_of(const char* command, char* file, int* status);
 // Whether `file` is of the kind its place wants: a document whose root element is
 // `root`, or a recorded-event file when `root` is null. False, with a message
 // ("xrq5xml COMMAND: 'F' is a trigger list, not a recorded-event file"), when it is of
-// another kind the tool knows, or (for a recorded-event file) of none; a document that
-// is not of a known kind passes, for its reader to report.
+// another kind the tool knows; anything else passes, for its reader to report.
 bool is_kind(const char* command, const char* file, const char* root);
 
 // Whether `file` starts as a recorded-event file does (event_builder.h).
