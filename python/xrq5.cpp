@@ -960,7 +960,8 @@ void bind_events(py::module_& m) {
   py::class_<event_stream>(m, "EventStream", "The events of a recorded-event file, one at a time.")
       .def("__iter__", [](event_stream& s) -> event_stream& { return s; })
       .def("__next__", &event_stream::next);
-  m.def("iter_events", [](const py::object& path) { return event_stream(path_of(path)); },
+  m.def("iter_events",
+        [](const py::object& path) { return std::make_unique<event_stream>(path_of(path)); },
         py::arg("path"),
         "Yields the events of a recorded-event file one at a time, holding one in memory; a "
         "damaged file raises xrq5.Error when the iteration reaches the damage.");
