@@ -197,6 +197,7 @@ file_totals eval_file(const eval_context& ctx, const std::string& file, FILE* ou
   // event's buffer is reused.
   std::vector<char> recorded_dict;
   xrq5_evb_event ev;
+  std::vector<std::string> lines;
   const std::string file_prefix = ctx.several ? name + ": " : "";
   const std::string csv_file = ctx.several ? csv_field(name) + "," : "";
   for (uint64_t e = 0; reader.next(&ev); ++e) {
@@ -219,8 +220,9 @@ file_totals eval_file(const eval_context& ctx, const std::string& file, FILE* ou
     if (static_cast<long long>(e) < opt.from || (opt.to >= 0 && static_cast<long long>(e) > opt.to))
       continue;
     ++totals.reported;
-    std::vector<std::string> lines;
-    nlohmann::json fired = nlohmann::json::array(), invalid = nlohmann::json::array();
+    // Null (nothing allocated) until a trigger is listed; push_back makes an array.
+    lines.clear();
+    nlohmann::json fired, invalid;
     for (size_t i = 0; i < triggers.size(); ++i) {
       if (!ctx.wanted[i]) continue;
       const xrq5_trigger_outcome& o = outcomes[i];
@@ -240,8 +242,8 @@ file_totals eval_file(const eval_context& ctx, const std::string& file, FILE* ou
       ++totals.evaluations;
       if (o.on < 0) {
         totals.tallies[i].invalid++;
-        if (!opt.summary_only)
-          lines.push_back("  " + describe(static_cast<int>(i), *triggers[i]) + "  invalid trigger");
+        if (opt.summary_only || opt.csv) continue;
+        lines.push_back("  " + describe(static_cast<int>(i), *triggers[i]) + "  invalid trigger");
         invalid.push_back(i);
       } else if (o.on == 1) {
         totals.tallies[i].fired++;
@@ -263,6 +265,8 @@ file_totals eval_file(const eval_context& ctx, const std::string& file, FILE* ou
     }
     if (opt.csv || opt.summary_only) continue;
     if (opt.json) {
+      if (fired.is_null()) fired = nlohmann::json::array();
+      if (invalid.is_null()) invalid = nlohmann::json::array();
       nlohmann::json line = {{"event", e},
                              {"number", ev.ev_number},
                              {"type", event_name_itoa(ev.ev_type)},

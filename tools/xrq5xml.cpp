@@ -591,7 +591,8 @@ int run_command(const std::string& command, std::vector<std::string> args) {
     e.events.assign(p.files.begin() + 1, p.files.end());
     e.summary_only = p.summary;
     e.jobs = p.jobs;
-    e.progress = !o.quiet && isatty(STDERR_FILENO);
+    // Not between per-event lines on the same terminal.
+    e.progress = !o.quiet && isatty(STDERR_FILENO) && (p.summary || !isatty(STDOUT_FILENO));
     e.env_dict = p.env_dict == "-" ? document_path("eval", "-") : p.env_dict;
     if (p.env_dict == "-" && e.env_dict.empty()) return EXIT_UNREADABLE;
     e.json = o.json;
