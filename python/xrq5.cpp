@@ -37,6 +37,16 @@ PyObject* error_type = nullptr;
   throw py::error_already_set();
 }
 
+// A recorded-event file that could not be read: its result as `code`, and the byte
+// where the damage was found as `offset` (0 when the file did not open).
+[[noreturn]] void fail_reading(const xrq5_evb_reader& r) {
+  py::object e = py::reinterpret_borrow<py::object>(error_type)(r.error());
+  e.attr("code") = static_cast<int>(r.status());
+  e.attr("offset") = r.fault();
+  PyErr_SetObject(error_type, e.ptr());
+  throw py::error_already_set();
+}
+
 // ---- fixed character fields ---------------------------------------------------------
 
 // Texts come from documents and event data: bytes that are not UTF-8 come through as
@@ -807,7 +817,7 @@ std::string path_of(const py::handle& h) {
 class event_stream {
  public:
   explicit event_stream(const std::string& path) : path_(path) {
-    if (!reader_.open(path.c_str())) fail(reader_.error(), reader_.status());
+    if (!reader_.open(path.c_str())) fail_reading(reader_);
   }
   xrq5_evb_event next() {
     xrq5_evb_event ev;
@@ -817,7 +827,7 @@ class event_stream {
       got = reader_.next(&ev);
     }
     if (got) return ev;
-    if (reader_.status() != XRQ5_EVB_OK) fail(reader_.error(), reader_.status());
+    if (reader_.status() != XRQ5_EVB_OK) fail_reading(reader_);
     reader_.close();
     throw py::stop_iteration();
   }
@@ -896,7 +906,7 @@ py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
   if (!paths.empty()) {
     for (const std::string& path : paths) {
       xrq5_evb_reader reader;
-      if (!reader.open(path.c_str())) fail(reader.error(), reader.status());
+      if (!reader.open(path.c_str())) fail_reading(reader);
       reset_state(list);
       xrq5_evb_event ev;
       std::vector<char> recorded_dict;  // a copy: the event's buffer is reused
@@ -916,7 +926,7 @@ py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
         ev_all.event(&list, &blocks, dict);
       }
       xrq5_user_trigger_set_ext_env_dictionary(nullptr);
-      if (reader.status() != XRQ5_EVB_OK) fail(reader.error(), reader.status());
+      if (reader.status() != XRQ5_EVB_OK) fail_reading(reader);
     }
     return ev_all.to_python();
   }
@@ -981,7 +991,9 @@ void bind_events(py::module_& m) {
 PYBIND11_MODULE(_xrq5, m) {
   m.doc() = "Documents, triggers and channel selection of the XRQ5 DAQ libraries.";
   error_type = PyErr_NewExceptionWithDoc(
-      "xrq5.Error", "A document could not be read or written; `code` is the library's result.",
+      "xrq5.Error", "A document could not be read or written; `code` is the library's result; "
+      "a recorded-event file that could not be read also gives `offset`, the byte where the "
+      "damage was found.",
       PyExc_RuntimeError, nullptr);
   m.add_object("Error", py::handle(error_type));
   bind_triggers(m);

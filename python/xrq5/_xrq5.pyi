@@ -5,6 +5,7 @@ import numpy.typing as npt
 
 class Error(RuntimeError):
     code: int
+    offset: int
 
 class Trigger:
     channel: str

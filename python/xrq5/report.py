@@ -17,7 +17,8 @@ import os
 import stat
 import sys
 import tempfile
-from typing import Any, Dict, Iterable, List, Optional, Sequence, Union
+import xml.parsers.expat
+from typing import Any, Dict, Iterable, Optional, Sequence, Union
 
 import numpy as np
 
@@ -81,8 +82,68 @@ def _read_triggers(path):
         raise InputError(f"'{path}' did not read cleanly as a trigger list", EXIT_PROBLEMS)
 
 
-def _events_error(e):
-    return InputError(str(e), EXIT_UNREADABLE if e.code == _EVENTS_OPEN_FAILED else EXIT_PROBLEMS)
+# Root elements of the document kinds, named as the tool names them.
+KINDS = {
+    "BMR": "an event list",
+    "CHANDESCRIPTIONS": "channel descriptions, tag form",
+    "DAQvariables": "channel descriptions, variable form",
+    "XRQ5USERTRIGGERLIST": "a trigger list",
+    "ENVINDEXDICT": "an environment index dictionary",
+    "RegisterDescription": "a camera feature description",
+}
+
+
+def _is_recorded_events(path):
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    except OSError:
+        return False
+    try:
+        return stat.S_ISREG(os.fstat(fd).st_mode) and os.read(fd, 8) == b"XRQ5EVTS"
+    finally:
+        os.close(fd)
+
+
+class _RootFound(Exception):
+    pass
+
+
+def _root_of(path):
+    """The name of an XML file's root element; None where the file has none (not XML,
+    or broken before the root)."""
+    parser = xml.parsers.expat.ParserCreate()
+    found = []
+
+    def start(name, attrs):
+        found.append(name)
+        raise _RootFound
+
+    parser.StartElementHandler = start
+    try:
+        with open(path, "rb") as f:
+            while True:
+                chunk = f.read(1 << 16)
+                parser.Parse(chunk, not chunk)
+                if not chunk:
+                    break
+    except (_RootFound, xml.parsers.expat.ExpatError, OSError):
+        pass
+    return found[0] if found else None
+
+
+def _check_kind(path, root):
+    """As the tool refuses a file of the wrong kind for its place (the two swapped, say):
+    `root` is the wanted document's root element, None for recorded events."""
+    wanted = KINDS[root] if root else "a recorded-event file"
+    if _is_recorded_events(path):
+        if root is None:
+            return
+        raise InputError(f"'{path}' is a recorded-event file, not {wanted}", EXIT_UNREADABLE)
+    found = _root_of(path)
+    if found not in KINDS:
+        return  # its reader says what is wrong
+    if found != root:
+        raise InputError(f"'{path}' is {KINDS[found]}, not {wanted}", EXIT_UNREADABLE)
 
 
 def _times(events):
@@ -90,18 +151,37 @@ def _times(events):
 
 
 def _evaluate_file(triggers_path, path, env):
-    """The event times of one file and per trigger its evaluation there, with trigger
-    state of its own (a DIFF function does not look back into the file before). Where
-    the module streams events, neither holds more than one event at a time."""
-    triggers = _read_triggers(triggers_path)
-    each = getattr(xrq5, "iter_events", None)
+    """One file's event times and per trigger its evaluation there, from a fresh trigger
+    state (a DIFF function does not look back into the file before), streamed one event
+    at a time; and what was wrong with the file (an InputError) or None. A file that does
+    not open counts nothing; of a damaged one the events before the damage count, as the
+    tool counts them."""
     try:
-        if each is not None:
-            return _times(each(path)), xrq5.evaluate(triggers, path, env_dict=env)
-        events = xrq5.read_events(path)
-        return _times(events), xrq5.evaluate(triggers, events, env_dict=env)
+        stream = xrq5.iter_events(path)
     except xrq5.Error as e:
-        raise _events_error(e)
+        status = EXIT_UNREADABLE if e.code == _EVENTS_OPEN_FAILED else EXIT_PROBLEMS
+        return np.zeros(0), None, InputError(str(e), status)
+    try:
+        times = _times(stream)
+    except xrq5.Error as e:
+        problem = InputError(f"'{path}' is damaged at byte {e.offset}: {e}", EXIT_PROBLEMS)
+    else:
+        try:
+            outcome = xrq5.evaluate(_read_triggers(triggers_path), path, env_dict=env)
+        except xrq5.Error as e:
+            raise InputError(f"'{path}' changed while the report was made: {e}", EXIT_PROBLEMS)
+        if outcome and len(outcome[0]["results"]) != len(times):
+            raise InputError(f"'{path}' changed while the report was made", EXIT_PROBLEMS)
+        return times, outcome, None
+    # Only here are events held: those before the damage.
+    events = []
+    try:
+        for ev in xrq5.iter_events(path):
+            events.append(ev)
+    except xrq5.Error:
+        pass
+    outcome = xrq5.evaluate(_read_triggers(triggers_path), events, env_dict=env)
+    return _times(events), outcome, problem
 
 
 class TriggerResults:
@@ -174,25 +254,37 @@ def event_files(paths):
 
 
 def collect(triggers_path, events_paths, env_dict=None):
-    """Evaluates the trigger list on every events file (or folder of them). Returns
-    (TriggerResults per trigger, event times in seconds). Raises InputError with the
-    tool's message and status."""
+    """Evaluates the trigger list on every events file (or folder of them) as the tool
+    does. Returns (TriggerResults per trigger, event times in seconds, problems): the
+    problems of single files (one that would not open, one damaged), each an InputError
+    with the tool's message and status, do not stop the others. Input that stops the
+    tool raises InputError."""
     triggers_path = os.fspath(triggers_path)
     events_paths = event_files(events_paths)
-    for p in [triggers_path, *events_paths] + ([os.fspath(env_dict)] if env_dict else []):
+    env_dict = os.fspath(env_dict) if env_dict else None
+    given = [triggers_path, *events_paths] + ([env_dict] if env_dict else [])
+    for p in given:
         _open_check(p)
+    _check_kind(triggers_path, "XRQ5USERTRIGGERLIST")
+    for p in events_paths:
+        _check_kind(p, None)
+    if env_dict:
+        _check_kind(env_dict, "ENVINDEXDICT")
     env = None
     if env_dict:
-        env_dict = os.fspath(env_dict)
         try:
             env = xrq5.read_env_dict_file(env_dict)
         except xrq5.Error as e:
             raise InputError(f"'{env_dict}' did not read cleanly as an environment index "
                              f"dictionary (result {e.code})", EXIT_PROBLEMS)
     per = [TriggerResults(i, t) for i, t in enumerate(_read_triggers(triggers_path))]
-    times, offset = [], 0
+    times, offset, problems = [], 0, []
     for path in events_paths:
-        file_times, outcome = _evaluate_file(triggers_path, path, env)
+        file_times, outcome, problem = _evaluate_file(triggers_path, path, env)
+        if problem is not None:
+            problems.append(problem)
+        if outcome is None:
+            continue
         if len(outcome) != len(per):
             raise InputError(f"'{triggers_path}' changed while the report was made",
                              EXIT_PROBLEMS)
@@ -202,7 +294,7 @@ def collect(triggers_path, events_paths, env_dict=None):
         offset += len(file_times)
     for r in per:
         r.finish()
-    return per, (np.concatenate(times) if times else np.zeros(0))
+    return per, (np.concatenate(times) if times else np.zeros(0)), problems
 
 
 # ---- plots ---------------------------------------------------------------------------------
@@ -414,14 +506,16 @@ Path = Union[str, "os.PathLike[str]"]
 
 
 def write(triggers: Path, events: Union[Path, Iterable[Path]], output: Path = "report.html",
-          env_dict: Optional[Path] = None, title: Optional[str] = None) -> List[Dict[str, Any]]:
+          env_dict: Optional[Path] = None, title: Optional[str] = None) -> Dict[str, Any]:
     """Writes the report of the trigger list file `triggers` over the recorded-event
-    file(s) or folders of them `events` to `output`. Returns per trigger a dict of its counts and the
-    limits of the fire fractions. Raises InputError (with the exit status of
-    `xrq5xml eval`) for input it cannot use."""
+    files (or folders of them) `events` to `output`. Returns a dict: "triggers", per
+    trigger its counts and the limits of the fire fractions; "events"; "problems", the
+    messages of files that would not open or were damaged (the page holds what could be
+    read); and "status", the exit status `xrq5xml eval` gives. Raises InputError (with
+    that status) for input that stops it."""
     names = [os.fspath(e) for e in ([events] if isinstance(events, (str, os.PathLike))
                                     else events)]
-    per, times = collect(triggers, names, env_dict)
+    per, times, problems = collect(triggers, names, env_dict)
     shown = names if len(names) <= 10 else names[:9] + [f"and {len(names) - 9} more"]
     sources = {"triggers": os.fspath(triggers), "events": shown,
                "env_dict": os.fspath(env_dict) if env_dict else None}
@@ -429,10 +523,13 @@ def write(triggers: Path, events: Union[Path, Iterable[Path]], output: Path = "r
         title = f"Triggers of {os.path.basename(os.fspath(triggers))}"
     page = render(per, times, title, sources)
     _write_whole(os.fspath(output), page.encode("utf-8", "surrogateescape"))
-    return [{"trigger": r.index, "channel": r.channel, "function": r.function,
-             "operation": r.operation, "fired": r.fired, "evaluations": r.evaluations,
-             "missing": r.missing, "invalid": r.invalid, "limits": r.limit_quantiles()}
-            for r in per]
+    status = max([p.status for p in problems] +
+                 [EXIT_PROBLEMS if r.invalid else EXIT_CLEAN for r in per] + [EXIT_CLEAN])
+    return {"triggers": [{"trigger": r.index, "channel": r.channel, "function": r.function,
+                          "operation": r.operation, "fired": r.fired,
+                          "evaluations": r.evaluations, "missing": r.missing,
+                          "invalid": r.invalid, "limits": r.limit_quantiles()} for r in per],
+            "events": len(times), "problems": [str(p) for p in problems], "status": status}
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -451,18 +548,16 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except OSError as e:
         print(f"{PROG}: cannot write '{args.output}': {e.strerror or e}", file=sys.stderr)
         return EXIT_PROBLEMS
-    status = EXIT_CLEAN
-    for t in summary:
+    for problem in summary["problems"]:
+        print(f"{PROG}: {problem}", file=sys.stderr)
+    triggers = summary["triggers"]
+    for t in triggers:
         if t["invalid"]:
-            print(f"{PROG}: trigger {_describe_row(t)} was invalid in {t['invalid']} "
-                  f"evaluations", file=sys.stderr)
-            status = EXIT_PROBLEMS
-    print(f"{args.output}: {len(summary)} triggers, {sum(t['fired'] for t in summary)} fires")
-    return status
-
-
-def _describe_row(t):
-    return f"[{t['trigger']}] {t['channel']} {t['function']} {t['operation']}"
+            print(f"{PROG}: trigger [{t['trigger']}] {t['channel']} {t['function']} "
+                  f"{t['operation']} was invalid in {t['invalid']} evaluations", file=sys.stderr)
+    print(f"{args.output}: {len(triggers)} triggers over {summary['events']} events, "
+          f"{sum(t['fired'] for t in triggers)} fires")
+    return int(summary["status"])
 
 
 if __name__ == "__main__":

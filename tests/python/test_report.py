@@ -213,7 +213,8 @@ def test_a_large_archive_stays_small_and_agrees_with_eval(tmp_path):
     page = Page(text)
     ev = eval_json(str(triggers), events)
     check_against_eval(page, [ev], n, str(triggers), [events])
-    assert [s["fired"] for s in summary] == [t["fired"] for t in ev["per_trigger"]]
+    assert [s["fired"] for s in summary["triggers"]] == [t["fired"] for t in ev["per_trigger"]]
+    assert (summary["events"], summary["problems"], summary["status"]) == (n, [], 0)
 
     # What the quantile limits promise: that share of the evaluations fires.
     x = xrq5.evaluate(xrq5.read_triggers_file(str(triggers)), events)
@@ -233,9 +234,9 @@ def test_a_large_archive_stays_small_and_agrees_with_eval(tmp_path):
             for trace in fig["data"]:
                 assert len(trace["x"]) <= report.MAX_POINTS
     # x fires in ~6.7 % of the events: far more than a plot holds, so fires are per bin.
-    assert summary[0]["fired"] > report.MAX_POINTS
+    assert summary["triggers"][0]["fired"] > report.MAX_POINTS
     assert page.figures[0][1]["data"][0]["type"] == "bar"
-    assert sum(page.figures[0][1]["data"][0]["y"]) == summary[0]["fired"]
+    assert sum(page.figures[0][1]["data"][0]["y"]) == summary["triggers"][0]["fired"]
     # The never recorded channel: counts and no plot.
     assert page.counts(4) == [4, 0, 0, n, 0] and page.noplot == {4} and page.figures[4] == []
 
@@ -256,7 +257,7 @@ def test_the_bit_plot_counts_what_the_bit_operations_test(tmp_path):
     summary = report.write(str(triggers), str(tmp_path / "e.xrq5ev"), str(out))
     bars = Page(read_page(out)).figures[0][0]["data"][0]
     assert bars["x"] == list(range(32))
-    assert bars["y"] == [summary[b + 1]["fired"] for b in range(32)]
+    assert bars["y"] == [summary["triggers"][b + 1]["fired"] for b in range(32)]
     assert [c != "#4c78a8" for c in bars["marker"]["color"][:4]] == [True, False, True, False]
 
 
@@ -291,36 +292,58 @@ def test_an_empty_archive_and_a_missing_channel_get_sections_without_plots(tmp_p
 def test_bad_input_gets_the_messages_and_statuses_of_eval(tmp_path):
     bad_xml = tmp_path / "bad.xml"
     bad_xml.write_text("<XRQ5USERTRIGGERLIST><USERTRIGGER>")
-    truncated = tmp_path / "cut.xrq5ev"
-    truncated.write_bytes(open(EVENTS, "rb").read()[:300])
     not_events = tmp_path / "text.xrq5ev"
     not_events.write_text("not events")
     missing = str(tmp_path / "none")
+    # (arguments, whether a page is written: eval still sums up what it read)
     cases = [
-        ([missing, EVENTS], []),
-        ([TRIGGERS, missing], []),
-        ([TRIGGERS, EVENTS], ["--env-dict", missing]),
-        ([TRIGGERS, EVENTS], ["--env-dict", str(bad_xml)]),
-        ([str(bad_xml), EVENTS], []),
-        ([TRIGGERS, str(truncated)], []),
-        ([TRIGGERS, str(not_events)], []),
-        ([TRIGGERS, "/dev/null"], []),
+        ([missing, EVENTS], False),
+        ([TRIGGERS, missing], False),
+        ([TRIGGERS, EVENTS, "--env-dict", missing], False),
+        ([TRIGGERS, "/dev/null"], False),
+        ([TRIGGERS, str(tmp_path / "empty")], False),
+        # a file of the wrong kind for its place
+        ([EVENTS, EVENTS], False),
+        ([TRIGGERS, TRIGGERS], False),
+        ([TRIGGERS, EVENTS, "--env-dict", TRIGGERS], False),
+        ([ENV_DICT, EVENTS], False),
+        # of the right kind, or of none, but broken
+        ([str(bad_xml), EVENTS], False),
+        ([TRIGGERS, EVENTS, "--env-dict", str(tmp_path / "bad_env.xml")], False),
+        ([TRIGGERS, str(not_events), EVENTS], True),
     ]
-    for files, opts in cases:
-        out = tmp_path / "r.html"
-        if out.exists():
-            out.unlink()
-        ours = run_report(*files, *opts, "-o", str(out))
-        theirs = subprocess.run([TOOL, "eval", *files, *opts], capture_output=True, text=True)
-        assert ours.returncode == theirs.returncode != 0, (files, opts, ours.stderr)
+    (tmp_path / "empty").mkdir()
+    (tmp_path / "bad_env.xml").write_text("<ENVINDEXDICT><CHANNEL></ENVINDEXDICT>")
+    out = tmp_path / "r.html"
+    for args, written in cases:
+        ours = run_report(*args, "-o", str(out))
+        theirs = subprocess.run([TOOL, "eval", *args], capture_output=True, text=True)
+        assert ours.returncode == theirs.returncode != 0, (args, ours.stderr)
         # The library's own messages come first, alike in both.
         assert ours.stderr.splitlines()[-1].startswith("xrq5-report: "), ours.stderr
-        assert ours.stderr.replace("xrq5-report: ", "xrq5xml eval: ") == theirs.stderr, (
-            files, opts)
-        assert not out.exists()
-    # A bad events file among good ones fails the report as well.
-    r = run_report(TRIGGERS, EVENTS, str(truncated), "-o", str(tmp_path / "r.html"))
-    assert r.returncode == 1 and "xrq5-report: " in r.stderr
+        assert ours.stderr.replace("xrq5-report: ", "xrq5xml eval: ") == theirs.stderr, args
+        assert out.exists() == written, args
+        if written:
+            out.unlink()
+
+    # A damaged file among good ones: what could be read counts, as in eval, and the
+    # page is written; the status says that something was wrong.
+    truncated = tmp_path / "cut.xrq5ev"
+    truncated.write_bytes(open(EVENTS, "rb").read()[:-40])
+    files = [TRIGGERS, EVENTS, str(truncated), EVENTS, "--env-dict", ENV_DICT]
+    ours = run_report(*files, "-o", str(out))
+    theirs = subprocess.run([TOOL, "eval", *files, "--json"], capture_output=True, text=True)
+    assert ours.returncode == theirs.returncode == 1
+    assert "damaged at byte" in ours.stderr
+    assert ours.stderr.replace("xrq5-report: ", "xrq5xml eval: ") == theirs.stderr
+    summary = json.loads(theirs.stdout.splitlines()[-1])["summary"]
+    page = Page(read_page(out))
+    for i, t in enumerate(summary["per_trigger"]):
+        assert page.counts(i) == [i, t["fired"], summary["events"] - t["missing"],
+                                  t["missing"], t["invalid"]]
+    assert summary["events"] == 6 + 5 + 6
+    out.unlink()
+
     # An output that cannot be written fails; a device is written to, never replaced; a
     # page is replaced whole, leaving no part file behind.
     r = run_report(TRIGGERS, EVENTS, "-o", str(tmp_path / "no" / "r.html"))
@@ -386,7 +409,7 @@ def test_the_report_is_typed_for_its_callers(tmp_path):
     use = tmp_path / "use.py"
     use.write_text("import xrq5.report\n"
                    "rows = xrq5.report.write('t.xml', ['a.xrq5ev', 'b.xrq5ev'], 'r.html')\n"
-                   "fired: int = rows[0]['fired']\n"
+                   "fired: int = rows['triggers'][0]['fired']\n"
                    "status: int = xrq5.report.main(['t.xml', 'e.xrq5ev'])\n"
                    "xrq5.report.write('t.xml', 'e.xrq5ev', title=3)\n")
     r = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
