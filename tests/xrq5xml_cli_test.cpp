@@ -363,8 +363,8 @@ TEST(xrq5xml_cli, eval_filters) {
     if (line.rfind("1003,", 0) == 0) rows += line + "\n";
   EXPECT_EQ(part.out, rows);
   // A trigger or group the list does not have is a bad command line, not an empty run.
-  for (const std::string& bad : {"--trigger 40", "--trigger -1", "--group nobody",
-                                 "--trigger 1 --trigger 99"}) {
+  for (const char* bad : {"--trigger 40", "--trigger -1", "--group nobody",
+                          "--trigger 1 --trigger 99"}) {
     SCOPED_TRACE(bad);
     const result none = tool("eval " + args + " " + bad);
     EXPECT_EQ(none.status, 2);

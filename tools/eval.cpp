@@ -380,7 +380,11 @@ file_totals eval_parallel(const eval_context& ctx, const std::vector<std::string
   fflush(stdout);
   fflush(stderr);
   while (next_print < files.size()) {
-    while (running < static_cast<size_t>(ctx.opt->jobs) && next_start < files.size()) {
+    // Files finished ahead of one still running wait in temporary files: at most a few
+    // per process, so that one slow file does not leave hundreds open.
+    const size_t window = 4 * static_cast<size_t>(ctx.opt->jobs);
+    while (running < static_cast<size_t>(ctx.opt->jobs) && next_start < files.size() &&
+           next_start - next_print < window) {
       worker& w = workers[next_start];
       w.out = tmpfile();
       w.err = tmpfile();
