@@ -242,6 +242,8 @@ bool xrq5_sax_state<Attr>::start(xrq5_sax_handler<Attr>& h, const char* file,
   xrq5_sax_state& st = *h.state;
   const bool unsound = st.unsound;
   st.unsound = st.mid_document = true;
+  // A file comes with its source: `file` is then the name its messages show.
+  st.file_id = file != nullptr && source != nullptr ? file : "";
   const bool failed = xrq5_sax::start_parse(st.parser, file, source, token);
   // A failed start leaves the parser unsound: it is not kept for another document.
   st.unsound = unsound || failed;
@@ -479,7 +481,7 @@ template <class Attr>
 void xrq5_sax_handler<Attr>::report(const char* kind, const xercesc::SAXParseException& exc) {
   xrq5_sax::transcoded id(exc.getSystemId());
   xrq5_sax::transcoded msg(exc.getMessage());
-  std::cerr << "\n" << kind << " at (file " << id.c_str() << ", line "
+  std::cerr << "\n" << kind << " at (file " << (state->file_id.empty() ? id.c_str() : state->file_id.c_str()) << ", line "
             << static_cast<unsigned long long>(exc.getLineNumber()) << ", char "
             << static_cast<unsigned long long>(exc.getColumnNumber()) << "): " << msg.c_str()
             << std::endl;

@@ -92,6 +92,9 @@ struct xrq5_sax_state {
   // the start failed), and the parser is then only fit to be deleted.
   bool unsound = false;
   bool mid_document = false;  // started, and the end not reached yet
+  // The file being read, as its messages name it (the bytes of its name, never
+  // transcoded); empty for a document in memory.
+  std::string file_id;
 };
 
 #endif  // XRQ5_SAX_STATE_H

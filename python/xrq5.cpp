@@ -20,6 +20,7 @@
 #include "parse_ev_list.h"
 #include "user_case_trigger.h"
 #include "xrq5_gige_descr.h"
+#include "xrq5_text.h"
 
 namespace py = pybind11;
 
@@ -58,10 +59,10 @@ py::str text_of(const char (&field)[N]) {
   return text(field, strnlen(field, N));
 }
 
-// Longer text is cut to fit, as the readers cut it.
+// Longer text is cut to fit, as the readers cut it: never inside a UTF-8 character.
 template <size_t N>
 void set_text(char (&field)[N], const std::string& s) {
-  const size_t n = std::min(s.size(), N - 1);
+  const size_t n = xrq5_internal::cut_length(s.c_str(), N - 1);
   memcpy(field, s.data(), n);
   memset(field + n, 0, N - n);
 }
@@ -84,14 +85,28 @@ struct borrowed {
   std::vector<T*> ptrs;
   explicit borrowed(const py::iterable& records) {
     for (py::handle h : records) {
-      if (!py::isinstance<T>(h))
-        throw py::type_error("expected " + py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
-                             " records, got " + py::str(h.get_type().attr("__name__")).cast<std::string>());
-      ptrs.push_back(h.cast<T*>());
+      ptrs.push_back(record_of<T>(h));
       keep.append(h);
     }
   }
 };
+
+// The record behind `h`; TypeError for None or any other type (a null record would
+// reach the library).
+template <class T>
+T* record_of(py::handle h) {
+  if (h.is_none() || !py::isinstance<T>(h))
+    throw py::type_error("expected " + py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
+                         " records, got " + py::str(h.get_type().attr("__name__")).cast<std::string>());
+  return h.cast<T*>();
+}
+
+// A file name for the libraries; ValueError for one holding a NUL byte, which the
+// library would take as its end (and write another file).
+std::vector<char> path_of(const std::string& path) {
+  if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte in the path");
+  return c_string(path);
+}
 
 // Hands the records to Python objects that free them; the vector is emptied.
 template <class T, class Holder>
@@ -156,7 +171,7 @@ py::list read_triggers(const std::string& xml) {
 }
 
 py::list read_triggers_file(const std::string& path) {
-  std::vector<char> name = c_string(path);
+  std::vector<char> name = path_of(path);
   xrq5_trigger_list list;
   if (list.readf(name.data())) fail("'" + path + "' did not read cleanly as a trigger list", 1);
   std::vector<xrq5_user_case_trigger*> records = list.release();
@@ -175,7 +190,7 @@ py::str triggers_to_xml(const py::iterable& triggers) {
 void write_triggers(const py::iterable& triggers, const std::string& path, bool text) {
   borrowed<xrq5_user_case_trigger> held(triggers);
     std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
-  std::vector<char> name = c_string(path);
+  std::vector<char> name = path_of(path);
   const int r = dump_user_trigger_list(
       &list, name.data(), text ? USER_TRIG_DUMP_TXT_FILE : USER_TRIG_DUMP_XML_FILE, -1, nullptr);
   if (r != 0) fail("'" + path + "' could not be written", r);
@@ -297,7 +312,7 @@ struct env_layout {
     return take(read(text.data(), &list), list, "the environment index dictionary");
   }
   py::list from_file(const std::string& path) const {
-    std::vector<char> name = c_string(path);
+    std::vector<char> name = path_of(path);
     std::vector<E*> list;
     return take(readf(name.data(), &list), list, "'" + path + "'");
   }
@@ -312,7 +327,7 @@ struct env_layout {
   void write(const py::iterable& entries, const std::string& path, bool text) const {
     borrowed<E> held(entries);
     std::vector<E*>& list = held.ptrs;
-    std::vector<char> name = c_string(path);
+    std::vector<char> name = path_of(path);
     const int r = dump(&list, name.data(), text ? ENV_INDX_DUMP_TXT_FILE : ENV_INDX_DUMP_XML_FILE,
                        -1, nullptr);
     if (r != 0) fail("'" + path + "' could not be written", r);
@@ -463,7 +478,7 @@ void bind_ev_list(py::module_& m) {
     return take_ev_list(xrq5_parse_ev_list_read(text.data(), &list), list, "the event list");
   }, py::arg("xml"), "The entries of an event list document given as text.");
   m.def("read_ev_list_file", [](const std::string& path) {
-    std::vector<char> name = c_string(path);
+    std::vector<char> name = path_of(path);
     std::vector<xrq5_ev_entry*> list;
     return take_ev_list(xrq5_parse_ev_list_readf(name.data(), &list), list, "'" + path + "'");
   }, py::arg("path"), "The entries of an event list file.");
@@ -478,7 +493,7 @@ void bind_ev_list(py::module_& m) {
   m.def("write_ev_list", [](const py::iterable& entries, const std::string& path) {
     borrowed<xrq5_ev_entry> held(entries);
     std::vector<xrq5_ev_entry*>& list = held.ptrs;
-    std::vector<char> name = c_string(path);
+    std::vector<char> name = path_of(path);
     const int r = xrq5_write_ev_list(&list, name.data(), -1, nullptr);
     if (r != 0) fail("'" + path + "' could not be written", r);
   }, py::arg("entries"), py::arg("path"), "Writes the entries as an event list file.");
@@ -493,7 +508,7 @@ void replace_owned(std::vector<R*>& owned, int& count, const py::iterable& recor
                    R* (*clone)(R*), void (*drop)(R*)) {
   std::vector<R*> fresh;
   try {
-    for (py::handle h : records) fresh.push_back(clone(h.cast<R*>()));
+    for (py::handle h : records) fresh.push_back(clone(record_of<R>(h)));
   } catch (...) {
     for (R* r : fresh) drop(r);
     throw;
@@ -639,7 +654,7 @@ void bind_channels(py::module_& m) {
         "The channels of an XCD document (either form) given as text; with shift, event "
         "and data types become masks; with merge, repeated properties are merged.");
   m.def("read_channels_file", [](const std::string& path, bool shift, bool merge) {
-    std::vector<char> name = c_string(path);
+    std::vector<char> name = path_of(path);
     std::vector<chan_descr_2010*> list;
     return take_channels(parse_descr_list_readf(name.data(), &list, shift, merge), list,
                          "'" + path + "'");
@@ -658,7 +673,7 @@ void bind_channels(py::module_& m) {
                              const std::string& form, const std::string& as) {
     borrowed<chan_descr_2010> held(channels);
     std::vector<chan_descr_2010*>& list = held.ptrs;
-    std::vector<char> name = c_string(path);
+    std::vector<char> name = path_of(path);
     int mode;
     if (as == "xml")
       mode = DUMP_XML_FILE;
@@ -700,7 +715,7 @@ void bind_camera(py::module_& m) {
       })
       .def("__repr__", [](const F& f) { return text("<CameraFeature " + f.name + ">"); });
   m.def("read_camera_features", [](const std::string& path) {
-    std::vector<char> name = c_string(path);
+    std::vector<char> name = path_of(path);
     std::vector<XRQ5GigEFeature*> list;
     if (xrq5_fill_gige_descr(name.data(), &list)) {
       xrq5_clean_gige_descr(&list);
@@ -768,7 +783,7 @@ std::vector<xrq5_serv_block_subhead_2010*> blocks_in(xrq5_evb_event& ev) {
 std::vector<xrq5_evb_event> read_events(const std::string& path) {
   std::vector<xrq5_evb_event> events;
   std::string error;
-  const int r = xrq5_evb_read_file(path.c_str(), &events, &error);
+  const int r = xrq5_evb_read_file(path_of(path).data(), &events, &error);
   if (r != XRQ5_EVB_OK) fail(error, r);
   return events;
 }

@@ -31,7 +31,9 @@
 
 #include "files.h"
 #include "kinds.h"
+#include "records.h"
 #include "parse_chan_descr.h"
+#include "xrq5_file_source.h"
 #include "xrq5_parser_factory.h"
 
 using xercesc::XMLUni;
@@ -909,8 +911,9 @@ std::string plural(size_t n, const char* what) {
 }
 
 int check_file(run& out, const std::string& file, const std::set<std::string>* channels) {
-  if (!readable(file)) {
-    out.file_problem(file, "cannot open '" + file + "': " + strerror(errno), "unreadable");
+  const std::string why = why_unreadable(file.c_str());
+  if (!why.empty()) {
+    out.file_problem(file, "cannot open '" + file + "': " + why, "unreadable");
     return EXIT_UNREADABLE;
   }
   // The root element says the kind.
@@ -921,7 +924,8 @@ int check_file(run& out, const std::string& file, const std::set<std::string>* c
         make_strict_reader(&memory, xrq5_file_size(file.c_str()), &sniff, std::string()));
     xercesc::XMLPScanToken token;
     try {
-      bool more = r->parseFirst(file.c_str(), token);
+      const xrq5_file_source source(file.c_str());  // the name as given
+      bool more = source.ok() && r->parseFirst(source, token);
       while (more && !sniff.found && !sniff.failed) more = r->parseNext(token);
       r->parseReset(token);
     } catch (...) {
@@ -976,7 +980,13 @@ int check_file(run& out, const std::string& file, const std::set<std::string>* c
     return EXIT_UNREADABLE;
   }
   try {
-    r->parse(file.c_str());
+    const xrq5_file_source source(file.c_str());
+    if (!source.ok()) {
+      errno = source.error();
+      out.file_problem(file, "cannot open '" + file + "': " + strerror(errno), "unreadable");
+      return EXIT_UNREADABLE;
+    }
+    r->parse(source);
   } catch (const xercesc::SAXException& e) {
     finding f;
     f.message = utf8(e.getMessage());
@@ -1026,8 +1036,9 @@ int strict_check_command(const strict_options& opt) {
   // The channels a trigger may name: property and DAQ names of the descriptions.
   std::set<std::string> channels;
   for (const std::string& x : opt.xcd) {
-    if (!readable(x)) {
-      fprintf(stderr, "xrq5xml check: cannot open '%s': %s\n", x.c_str(), strerror(errno));
+    const std::string why = why_unreadable(x.c_str());
+    if (!why.empty()) {
+      fprintf(stderr, "xrq5xml check: cannot open '%s': %s\n", x.c_str(), why.c_str());
       return EXIT_UNREADABLE;
     }
     std::vector<chan_descr_2010*> list;
@@ -1057,6 +1068,6 @@ int strict_check_command(const strict_options& opt) {
     status = std::max(status, s);
   }
   xercesc::XMLPlatformUtils::Terminate();
-  if (opt.json) printf("%s\n", out.json.dump(2).c_str());
+  if (opt.json) printf("%s\n", json_text(out.json, 2).c_str());
   return status;
 }
