@@ -112,6 +112,9 @@ inline mode_t current_umask() {
 class replace_file {
  public:
   replace_file() = default;
+  // unnamed false: always the named temporary file, as where the file system has no
+  // unnamed ones (for tests of that way).
+  explicit replace_file(bool unnamed) : unnamed_allowed_(unnamed) {}
   ~replace_file() { discard(); }
   replace_file(const replace_file&) = delete;
   replace_file& operator=(const replace_file&) = delete;
@@ -143,7 +146,7 @@ class replace_file {
     } else {
       mode_ = 0666 & ~current_umask();
     }
-    int fd = openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0600);
+    int fd = unnamed_allowed_ ? openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0600) : -1;
     if (fd >= 0 && access("/proc/self/fd", X_OK) == 0) return adopt(fd, mode, unnamed);
     if (fd >= 0) close(fd);
     fd = open_named();
@@ -416,6 +419,7 @@ class replace_file {
   size_t memory_size_ = 0;
   bool held_ = false;
   sigset_t saved_mask_;
+  bool unnamed_allowed_ = true;
 };
 
 }  // namespace xrq5_internal
