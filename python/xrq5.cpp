@@ -77,6 +77,34 @@ std::vector<char> c_string(const std::string& s) {
   return v;
 }
 
+// The record behind `h`; TypeError for None or any other type (a null record would
+// reach the library).
+template <class T>
+T* record_of(py::handle h) {
+  if (h.is_none() || !py::isinstance<T>(h))
+    throw py::type_error("expected " + py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
+                         " records, got " + py::str(h.get_type().attr("__name__")).cast<std::string>());
+  return h.cast<T*>();
+}
+
+// `h` as a T; TypeError (not the RuntimeError of a failed cast) when it is none.
+template <class T>
+T cast_or_type_error(py::handle h, const char* expected) {
+  try {
+    return h.cast<T>();
+  } catch (const py::cast_error&) {
+    throw py::type_error(std::string("expected ") + expected + ", got " +
+                         py::str(h.get_type().attr("__name__")).cast<std::string>());
+  }
+}
+
+// A file name for the libraries; ValueError for one holding a NUL byte, which the
+// library would take as its end (and write another file).
+std::vector<char> path_of(const std::string& path) {
+  if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte in the path");
+  return c_string(path);
+}
+
 // A Python iterable of records as the library's vector of pointers, borrowed: `keep`
 // holds the objects (a generator's would die at once) while the pointers are used.
 template <class T>
@@ -90,23 +118,6 @@ struct borrowed {
     }
   }
 };
-
-// The record behind `h`; TypeError for None or any other type (a null record would
-// reach the library).
-template <class T>
-T* record_of(py::handle h) {
-  if (h.is_none() || !py::isinstance<T>(h))
-    throw py::type_error("expected " + py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
-                         " records, got " + py::str(h.get_type().attr("__name__")).cast<std::string>());
-  return h.cast<T*>();
-}
-
-// A file name for the libraries; ValueError for one holding a NUL byte, which the
-// library would take as its end (and write another file).
-std::vector<char> path_of(const std::string& path) {
-  if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte in the path");
-  return c_string(path);
-}
 
 // Hands the records to Python objects that free them; the vector is emptied.
 template <class T, class Holder>
@@ -418,9 +429,13 @@ void set_blocks(xrq5_ev_entry& e, const py::object& blocks) {
   std::unique_ptr<std::vector<xrq5_ev_sb_list*>> fresh;
   xrq5_ev_entry scratch{};
   if (!blocks.is_none()) {
+    // Every item is taken before anything is built: a wrong one changes nothing.
+    std::vector<std::pair<std::string, std::vector<std::string>>> pairs;
+    for (py::handle b : blocks)
+      pairs.push_back(cast_or_type_error<std::pair<std::string, std::vector<std::string>>>(
+          b, "(name, [channel, ...]) pairs"));
     scratch.sb_list = new std::vector<xrq5_ev_sb_list*>();
-    for (py::handle b : blocks) {
-      auto pair = b.cast<std::pair<std::string, std::vector<std::string>>>();
+    for (const auto& pair : pairs) {
       auto* sb = new xrq5_ev_sb_list();
       scratch.sb_list->push_back(sb);
       // The reader keeps at most 254 characters of a block name.
@@ -824,7 +839,8 @@ py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
     events = given_events->ptrs;
   }
   std::vector<char> given;
-  if (!env_dict.is_none()) given = dictionary_block(env_dict.cast<py::list>());
+  if (!env_dict.is_none())
+    given = dictionary_block(cast_or_type_error<py::list>(env_dict, "a list of dictionary entries"));
 
   const size_t n = events.size();
   std::vector<py::array_t<float>> results;
