@@ -133,7 +133,7 @@ class replace_file {
     std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
     if (slash == 0) dir = "/";
     base_ = slash == std::string::npos ? path : path.substr(slash + 1);
-    dir_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    dir_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dir_ < 0) return fail(errno);
     dir_ = above_standard_descriptors(dir_);
     if (dir_ < 0) return fail(errno);
