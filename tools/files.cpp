@@ -128,6 +128,7 @@ std::string document_path(const char* command, const std::string& arg) {
     return refuse(std::string("cannot hold standard input: ") + strerror(e));
   }
   close(fd);
+  lseek(STDIN_FILENO, 0, SEEK_SET);  // for a reader of descriptor 0 itself
   stdin_held = true;
   return stdin_path;
 }
