@@ -2,7 +2,6 @@
 
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include <cstring>
 #include <iostream>
 
 #include "xrq5_file_source.h"
@@ -38,8 +37,7 @@ bool SAX_File_Parser::start(char* file) {
   if (!source.ok()) {
     std::cerr << "\nError during parsing memory stream:\n"
               << "Exception message is:  \n"
-              << "unable to open primary document entity '" << file << "' (" << strerror(source.error())
-              << ")" << std::endl;
+              << "unable to open primary document entity '" << source.id() << "'" << std::endl;
     return true;
   }
   xrq5_bound_parser(parser, source.size());

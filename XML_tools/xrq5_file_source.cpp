@@ -93,8 +93,13 @@ xrq5_file_source::xrq5_file_source(const char* name) : name_(name ? name : "") {
   id_ = name;
   if (name[0] != '/') {
     char* full = realpath(name, nullptr);
-    if (full != nullptr) id_ = full;
+    char* cwd = full == nullptr ? getcwd(nullptr, 0) : nullptr;
+    if (full != nullptr)
+      id_ = full;
+    else if (cwd != nullptr)
+      id_ = std::string(cwd) + "/" + name;
     free(full);
+    free(cwd);
   }
   const std::u16string id = xrq5_name_as_utf16(id_.c_str());
   setSystemId(reinterpret_cast<const XMLCh*>(id.c_str()));

@@ -1,7 +1,6 @@
 #include "xrq5_gige_source.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include <xercesc/dom/DOM.hpp>
@@ -91,8 +90,8 @@ bool xrq5_gige_fill(const char* name, const xercesc::InputSource* source, size_t
         // By the name as given (see xrq5_file_source.h).
         const xrq5_file_source file(name);
         if (!file.ok()) {
-          printf("An error occurred during parsing  Message: unable to open primary document entity '%s' (%s)\n",
-                 name, strerror(file.error()));
+          printf("An error occurred during parsing  Message: , line 0, char 0: unable to open primary document entity '%s'\n",
+                 file.id().c_str());
           failed = true;
         } else {
           errors.file_id = file.id();

@@ -38,9 +38,9 @@ namespace {
 bool stdin_held = false;
 const char stdin_path[] = "/dev/stdin";
 
-// What the first bytes say: 1 they can begin an XML document (or a recorded-event file) (a byte-order mark, or
-// blanks then '<', in UTF-8 or UTF-16/32 without a mark), 0 they cannot, -1 more bytes
-// are needed to tell.
+// What the first bytes say: 1 they can begin an XML document (a byte-order mark, or
+// blanks then '<', in UTF-8 or UTF-16/32 without a mark) or a recorded-event file, 0
+// they cannot, -1 more bytes are needed to tell.
 int could_begin_xml(const unsigned char* p, size_t n) {
   // A recorded-event file (eval and events read those from standard input too).
   static const char event_magic[] = "XRQ5EVTS";
