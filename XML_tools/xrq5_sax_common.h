@@ -7,6 +7,7 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "xrq5_messages.h"
 #include "xrq5_parser_memory.h"
 
 namespace xrq5_sax {
@@ -36,6 +37,11 @@ unsigned long platform_generation();
 // document of `document_size` bytes (0: not known yet), and installs `handler` in it.
 xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xrq5_parser_memory* memory,
                                 size_t document_size);
+
+// Hands a problem to the thread's problem handler; false (nothing done) when none is
+// set. A null `file` is a text read from memory.
+bool deliver(xrq5_severity severity, const char* file, unsigned long line,
+             unsigned long column, const char* message);
 
 // parseFirst over `source`, or over the system id `file` when source is null, with the
 // messages of a failed start; true on failure.

@@ -31,6 +31,7 @@
 #include "select.h"
 #include "stdout_guard.h"
 #include "strict.h"
+#include "xrq5_messages.h"
 #include "user_case_trigger.h"
 #include "xrq5_version.h"
 #include "xrq5_parser_factory.h"
@@ -448,6 +449,19 @@ struct quiet_stdout {
   std::unique_ptr<library_stdout> guard;
 };
 
+// The libraries' problems as FILE:LINE:COLUMN: error|warning: MESSAGE on standard error,
+// with the file as the user named it; their progress lines on standard output, unless
+// quiet (`context` points to the quiet flag).
+static void print_problem(const xrq5_problem* p, void* context) {
+  if (p->severity == XRQ5_SEVERITY_NOTE) {
+    if (!*static_cast<const bool*>(context)) printf("%s\n", p->message);
+    return;
+  }
+  fflush(stdout);
+  fprintf(stderr, "%s:%lu:%lu: %s: %s\n", shown_name(p->file).c_str(), p->line, p->column,
+          p->severity == XRQ5_SEVERITY_WARNING ? "warning" : "error", p->message);
+}
+
 // Every "-" among the documents becomes the copy of standard input; false (with a
 // message) when that cannot be made.
 bool resolve_documents(const std::string& command, std::vector<std::string>* files) {
@@ -477,6 +491,7 @@ int run_command(const std::string& command, std::vector<std::string> args) {
   set_lossy(p.lossy);
   set_quiet_convert(p.common.quiet);
   const common_options& o = p.common;
+  xrq5_problem_scope messages(print_problem, &p.common.quiet);
   if (command == "registry") {
     quiet_stdout q(o.quiet);
     return registry(o.json);
