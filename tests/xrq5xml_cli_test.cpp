@@ -600,3 +600,34 @@ TEST(xrq5xml_cli, man_page_and_completion) {
 }
 
 }  // namespace
+
+namespace {
+
+const std::string messages = std::string(XRQ5_SOURCE_DIR) + "/tests/data/messages";
+
+TEST(xrq5xml_cli, problems_are_told_as_file_line_column) {
+  // Each document's problems, exactly: the name as given, no parser internals.
+  int documents = 0;
+  for (const auto& e : std::filesystem::directory_iterator(messages)) {
+    if (e.path().extension() != ".xml") continue;
+    const std::string name = e.path().filename().string();
+    SCOPED_TRACE(name);
+    ++documents;
+    const result r = run_in(messages, "check " + name);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, xrq5_test::read_file(messages + "/" + e.path().stem().string() + ".expected"));
+  }
+  EXPECT_GE(documents, 2);
+  // A writer's progress lines go with the command's messages, and -q silences them.
+  temp_dir d;
+  const result told = tool("convert env_dict.xml --to xml -o " + d.path() + "/a.xml");
+  EXPECT_EQ(told.status, 0);
+  EXPECT_NE(told.err.find("a.xml' has been created\n"), std::string::npos) << told.err;
+  const result quiet = tool("convert -q env_dict.xml --to xml -o " + d.path() + "/b.xml");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+  EXPECT_EQ(xrq5_test::read_file(d.path() + "/a.xml").size(),
+            xrq5_test::read_file(d.path() + "/b.xml").size());
+}
+
+}  // namespace

@@ -66,6 +66,7 @@ TEST(xrq5xml, exit_status_tells_what_went_wrong) {
   temp_dir d;
   const std::string unknown = d.write("unknown.xml", "<?xml version=\"1.0\"?><FOO/>");
   const std::string broken = d.write("broken.xml", "<BMR><EVENT><TYPE>1</TYPE></BMR>");
+  const std::string broken_at = broken + ":1:29: error: expected end of tag 'EVENT'\n";
   const std::string garbage = d.write("garbage.xml", "no markup here");
   const std::string broken_xcd = d.write("broken_xcd.xml", "<DAQvariables><DaqFloat>");
   const std::string good = examples + "/ev_list.xml";
@@ -76,7 +77,7 @@ TEST(xrq5xml, exit_status_tells_what_went_wrong) {
     const char* message;
   } cases[] = {
       {"check " + good, 0, ""},
-      {"check " + broken, 1, broken + ":1:29: error: expected end of tag 'EVENT'\n"},
+      {"check " + broken, 1, broken_at.c_str()},
       {"check " + garbage, 1, "not well-formed XML"},
       {"check " + d.path() + "/missing.xml", 3, "cannot open"},
       {"check " + unknown, 3, "unknown kind of document (root element 'FOO')"},
