@@ -31,6 +31,9 @@
 #include <xercesc/validators/common/Grammar.hpp>
 
 #include "parse_chan_descr.h"
+#include "parse_env_index_dictionary.h"
+#include "parse_ev_list.h"
+#include "user_case_trigger.h"
 #include "xrq5_gige_descr.h"
 #include "xrq5_messages.h"
 #include "xrq5_parser_factory.h"
@@ -928,6 +931,49 @@ const char* kind_name(const std::string& root) {
   return it == names.end() ? nullptr : it->second;
 }
 
+// Reads the document with the library's reader of its kind (from the file `path`, or
+// from `text` when path is empty); the reader's result.
+int read_with_library(const std::string& root, const std::string& text, const std::string& path,
+                      bool classic) {
+  std::vector<char> source(path.empty() ? text.begin() : path.begin(),
+                           path.empty() ? text.end() : path.end());
+  source.push_back('\0');
+  char* s = source.data();
+  const bool file = !path.empty();
+  if (root == "BMR") {
+    std::vector<xrq5_ev_entry*> list;
+    const int r = file ? xrq5_parse_ev_list_readf(s, &list) : xrq5_parse_ev_list_read(s, &list);
+    xrq5_clean_ev_list(&list);
+    return r;
+  }
+  if (root == "CHANDESCRIPTIONS" || root == "DAQvariables") {
+    std::vector<chan_descr_2010*> list;
+    const int r = file ? parse_descr_list_readf(s, &list, false, false)
+                       : parse_descr_list_read(s, &list, false, false);
+    clean_chan_desr_list(&list);
+    return r;
+  }
+  if (root == "XRQ5USERTRIGGERLIST") {
+    xrq5_trigger_list list;
+    return file ? list.readf(s) : list.read(s);
+  }
+  if (root == "ENVINDEXDICT") {
+    if (classic) {
+      std::vector<xrq5_env_index_dictionary_entry*> list;
+      const int r = file ? parse_env_index_dict_readf(s, &list)
+                         : parse_env_index_dict_list_read(s, &list);
+      for (auto* e : list) free(e);
+      return r;
+    }
+    std::vector<xrq5_env_index_dictionary_entry_2010*> list;
+    const int r = file ? parse_env_index_dict_readf_2010(s, &list)
+                       : parse_env_index_dict_list_read_2010(s, &list);
+    for (auto* e : list) free(e);
+    return r;
+  }
+  return -1;
+}
+
 // Checks the bytes `text` of the document `name`; `path` is the file they came from
 // (empty for a text given in memory).
 xrq5_check_result check_bytes(const std::string& text, const std::string& name,
@@ -992,6 +1038,23 @@ xrq5_check_result check_bytes(const std::string& text, const std::string& name,
     xrq5_clean_gige_descr(&list);
     if (failed && problems.empty())
       problems.push_back(whole_file(name, "read", "the camera feature reader failed"));
+    for (finding& f : problems) f.file = name;
+    result.findings = problems;
+    return result;
+  }
+
+  if (!options.strict) {
+    result.readable = true;
+    std::vector<finding> problems;
+    int r;
+    {
+      xrq5_problem_scope scope(collect, &problems);
+      r = read_with_library(sniff.root, text, path, options.classic);
+    }
+    if (r != 0 && problems.empty())
+      problems.push_back(whole_file(name, "read",
+                                    "the reader did not read it cleanly (result " +
+                                        std::to_string(r) + ")"));
     for (finding& f : problems) f.file = name;
     result.findings = problems;
     return result;

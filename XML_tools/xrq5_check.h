@@ -40,6 +40,10 @@ struct xrq5_finding {
 
 /// What a check looks at.
 struct xrq5_check_options {
+  /// Against the schema and for the meaning (the default); else the document is only
+  /// read with the library's reader of its kind, and what the reader reports becomes
+  /// the findings (code "read").
+  bool strict = true;
   /// Environment index dictionaries in the classic layout rather than the 2010 one.
   bool classic = false;
   /// Channel descriptions (file names) whose property or DAQ names the channels of

@@ -370,6 +370,11 @@ namespace {
 // "<text><name>'" on standard output, then the system error of the failed call.
 void report_failure(const char* text, const char* name, const char* call) {
   const int e = errno;
+  const std::string message = std::string(text) + name + "': " + strerror(e);
+  if (xrq5_sax::deliver(XRQ5_SEVERITY_ERROR, name, 0, 0, message.c_str())) {
+    errno = e;
+    return;
+  }
   printf("%s%s'\n", text, name);
   fflush(stdout);
   errno = e;

@@ -106,6 +106,30 @@ TEST(check, whole_file_findings) {
   EXPECT_EQ(r.findings[0].code, "xcd");
 }
 
+TEST(check, without_strict_only_the_reader_speaks) {
+  const std::string examples = std::string(XRQ5_SOURCE_DIR) + "/examples/";
+  xrq5_check_options plain;
+  plain.strict = false;
+  for (const char* clean : {"ev_list.xml", "xcd_tag.xml", "xcd_var.xml", "env_dict.xml",
+                            "triggers.xml"}) {
+    SCOPED_TRACE(clean);
+    const xrq5_check_result r = xrq5_check_file(examples + clean, plain);
+    EXPECT_TRUE(r.readable);
+    EXPECT_FALSE(r.kind.empty());
+    EXPECT_TRUE(r.findings.empty()) << as_tool_prints(r, clean);
+  }
+  // The schema would refuse the unknown element; the reader ignores it.
+  const std::string misspelt = strict_data + "/ev_misspelt_sblock.xml";
+  EXPECT_TRUE(xrq5_check_file(misspelt, plain).findings.empty());
+  EXPECT_EQ(xrq5_check_file(misspelt).errors(), 1u);
+  const xrq5_check_result broken =
+      xrq5_check_text("<BMR><EVENT><TYPE>1</TYPE></BMR>", plain, "b.xml");
+  ASSERT_FALSE(broken.findings.empty());
+  EXPECT_EQ(broken.findings[0].code, "read");
+  EXPECT_EQ(as_tool_prints(broken, "b.xml").substr(0, 55),
+            "b.xml:1:29: error: expected end of tag 'EVENT'\n");
+}
+
 std::string triggers_with_channel(const std::string& name) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<XRQ5USERTRIGGERLIST>\n"
          "<USERTRIGGER><Chan name=\"" + name + "\" subchan=\"0\"/><Function name=\"MEAN\"/>"
