@@ -568,6 +568,12 @@ TEST(xrq5xml_cli, man_page_and_completion) {
   EXPECT_NE(page.find(".TH XRQ5XML \"1\""), std::string::npos);
   for (const char* c : commands) EXPECT_NE(page.find(std::string(".SS ") + c + "\n"), std::string::npos) << c;
   EXPECT_NE(page.find("usage: xrq5xml eval TRIGGERS EVENTS"), std::string::npos);
+  // Every entry of the command list is one tagged paragraph: a synopsis that help2man
+  // would break into two entries (a continued line) does not happen.
+  const size_t eval_entry = page.find(".TP\neval [OPTIONS] TRIGGERS EVENTS\n");
+  ASSERT_NE(eval_entry, std::string::npos);
+  const std::string entry = page.substr(eval_entry + 4, page.find(".TP", eval_entry + 4) - eval_entry - 4);
+  EXPECT_NE(entry.find("\\-\\-group\\fR NAME"), std::string::npos) << entry;
 
   temp_dir prefix;
   const std::string install = std::string(XRQ5_CMAKE) + " --install " + XRQ5_BUILD_DIR +
@@ -628,6 +634,36 @@ TEST(xrq5xml_cli, problems_are_told_as_file_line_column) {
   EXPECT_EQ(quiet.out + quiet.err, "");
   EXPECT_EQ(xrq5_test::read_file(d.path() + "/a.xml").size(),
             xrq5_test::read_file(d.path() + "/b.xml").size());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(xrq5xml_cli, misspelt_commands_and_options_get_a_suggestion) {
+  struct {
+    const char* args;
+    const char* message;  // "" when no suggestion may be made
+  } cases[] = {
+      {"chek ev_list.xml", "unknown command 'chek' (did you mean 'check'?)"},
+      {"sohw ev_list.xml", "(did you mean 'show'?)"},
+      {"evaluate", ""},
+      {"check --strcit ev_list.xml", "--strcit (did you mean --strict?)"},
+      {"check --strict --xdc xcd_tag.xml triggers.xml", "--xdc (did you mean --xcd?)"},
+      {"eval --trigegr 1 triggers.xml events.xrq5ev", "(did you mean --trigger?)"},
+      {"check --json=1 --jsno ev_list.xml", "(did you mean --json?)"},
+      {"check --frobnicate ev_list.xml", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const result r = tool(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    if (c.message[0] != '\0')
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    else
+      EXPECT_EQ(r.err.find("did you mean"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace
