@@ -667,3 +667,25 @@ TEST(xrq5xml_cli, misspelt_commands_and_options_get_a_suggestion) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(xrq5xml_cli, json_floats_that_are_not_finite_are_strings) {
+  temp_dir d;
+  const std::string file = d.write(
+      "t.xml",
+      "<XRQ5USERTRIGGERLIST><USERTRIGGER><Chan name=\"A\" subchan=\"0\"/>"
+      "<Function name=\"MEAN\" param0=\"-inf\"/><Operation name=\"INSIDE\"/>"
+      "<LowLimit value=\"-1\"/><UpperLimit value=\"inf\"/></USERTRIGGER>"
+      "</XRQ5USERTRIGGERLIST>");
+  const result r = tool("show --json " + file);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json records = parse_or_fail(r.out)[0]["records"];
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["upper"], "inf");
+  EXPECT_EQ(records[0]["fparam"][0], "-inf");
+  EXPECT_EQ(records[0]["low"], -1.0);
+  EXPECT_TRUE(records[0]["fresult"].is_null());
+}
+
+}  // namespace
