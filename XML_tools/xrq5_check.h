@@ -7,8 +7,9 @@
 ///
 /// Event lists, channel descriptions of both forms, environment index dictionaries
 /// and trigger lists have a schema; camera feature descriptions are only read, and
-/// what their reader reports becomes the findings. Safe to call from several threads
-/// at once; each call reads its document alone.
+/// what their reader reports becomes the findings. Each call reads its document with a
+/// parser of its own and gathers the readers' problems through a problem handler of
+/// its own thread (xrq5_messages.h), which it puts back before it returns.
 #ifndef XRQ5_CHECK_H
 #define XRQ5_CHECK_H
 
