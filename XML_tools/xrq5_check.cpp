@@ -227,6 +227,7 @@ class checker : public xercesc::DefaultHandler {
   checker(kind k, const std::set<std::string>* channels) : kind_(k), channels_(channels) {}
 
   std::vector<finding> findings;
+  size_t env_prop_size = 255;  // bytes of a dictionary's property field (79 classic)
 
   void setDocumentLocator(const xercesc::Locator* const l) override { locator_ = l; }
 
@@ -646,6 +647,9 @@ class checker : public xercesc::DefaultHandler {
         add(e, true, "dropped", "empty PROP: the reader drops this channel");
         return;
       }
+      // Longer in characters is the schema's finding.
+      if (char_count(e.text) <= env_prop_size)
+        cut_in_bytes(e, "text of 'PROP'", e.text, "env_prop", env_prop_size);
       auto it = props_.find(e.text);
       if (it != props_.end())
         add(e, true, "duplicate",
@@ -1066,6 +1070,7 @@ xrq5_check_result check_bytes(const std::string& text, const std::string& name,
   const char* schema = info->schema;
   if (info->k == kind::env_dict && options.classic) schema = "env_dict_classic.xsd";
   checker c(info->k, options.xcd.empty() ? nullptr : &channels);
+  if (options.classic) c.env_prop_size = 79;
   xrq5_parser_memory memory;  // outlives the reader
   std::unique_ptr<xercesc::SAX2XMLReader> r(make_reader(&memory, text.size(), &c, schema));
   if (!r) {
