@@ -64,6 +64,14 @@ def test_documents_that_do_not_read_cleanly_raise_with_the_place(tmp_path, capfd
         assert e.code == 1
     # Nothing of it on standard error: it is all in the exception.
     assert capfd.readouterr() == ("", "")
+    # A warning before the error is among the messages; the place is the error's.
+    with pytest.raises(xrq5.Error) as info:
+        xrq5.read_ev_list('<!DOCTYPE BMR [<!ATTLIST BMR a CDATA #IMPLIED>'
+                          '<!ATTLIST BMR a CDATA #IMPLIED>]><BMR/>')
+    e = info.value
+    assert [m.split(": ")[1] for m in e.messages] == ["warning", "error"]
+    assert e.messages[0].startswith("<memory>:1:62: warning: attribute 'a'")
+    assert (e.file, e.line, e.column) == ("<memory>", 1, 84)
 
 
 def test_paths_may_be_pathlike_or_bytes(tmp_path):
