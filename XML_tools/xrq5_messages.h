@@ -37,6 +37,9 @@ struct xrq5_problem {
 /// A receiver of problems; `context` is the pointer given with it.
 typedef void (*xrq5_problem_handler)(const xrq5_problem* problem, void* context);
 
+/// A reader's own findings about the document as a whole (a wrong root element) come
+/// with line and column 0.
+
 /// Sets the handler of the calling thread (null: back to the default, standard error),
 /// with the `context` handed to each call.
 XRQ5_API void xrq5_set_problem_handler(xrq5_problem_handler handler, void* context);

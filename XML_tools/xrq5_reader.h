@@ -14,6 +14,7 @@
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
 #include "xrq5_element_table.h"
+#include "xrq5_sax_common.h"
 
 namespace xrq5_read {
 
@@ -84,6 +85,7 @@ class step {
 template <class Parser, class IsRoot, class OnStep>
 outcome read(char* source, const element_table& names, IsRoot is_root, OnStep on_step) {
   std::unique_ptr<Parser> p;
+  xrq5_sax::reading_document document(given_name(static_cast<Parser*>(nullptr), source));
   try {
     p.reset(new_parser(static_cast<Parser*>(nullptr), source));
     if (!p->init_ok()) return {read_no_init, 0};

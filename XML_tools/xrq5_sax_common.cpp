@@ -68,6 +68,25 @@ bool deliver(xrq5_severity severity, const char* file, unsigned long line,
   return true;
 }
 
+namespace {
+
+const char*& current_document() {
+  thread_local const char* name = nullptr;
+  return name;
+}
+
+}  // namespace
+
+reading_document::reading_document(const char* file) : outer_(current_document()) {
+  current_document() = file;
+}
+
+reading_document::~reading_document() { current_document() = outer_; }
+
+bool tell(xrq5_severity severity, const std::string& message) {
+  return deliver(severity, current_document(), 0, 0, message.c_str());
+}
+
 bool start_parse(xercesc::SAXParser* parser, const char* file, const xercesc::InputSource* source,
                  xercesc::XMLPScanToken& token) {
   try {

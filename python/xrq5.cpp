@@ -64,8 +64,10 @@ struct problems {
         {p->severity, p->file, p->message, p->line, p->column});
   }
   static std::string line_of(const one& p) {
-    return p.file + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) + ": " +
-           (p.severity == XRQ5_SEVERITY_WARNING ? "warning" : "error") + ": " + p.message;
+    const std::string place =
+        p.line == 0 ? std::string() : ":" + std::to_string(p.line) + ":" + std::to_string(p.column);
+    return p.file + place + ": " + (p.severity == XRQ5_SEVERITY_WARNING ? "warning" : "error") +
+           ": " + p.message;
   }
   // A call that succeeded: its warnings go to Python's warnings (as xrq5.Warning).
   void done() const {
@@ -91,8 +93,10 @@ struct problems {
       message += "\n  " + l;
       if (file.is_none() && o.severity != XRQ5_SEVERITY_WARNING) {
         file = py::module_::import("os").attr("fsdecode")(py::bytes(o.file));
-        line = py::int_(o.line);
-        column = py::int_(o.column);
+        if (o.line != 0) {
+          line = py::int_(o.line);
+          column = py::int_(o.column);
+        }
       }
     }
   }

@@ -211,6 +211,24 @@ TEST(problem_handler, takes_the_parsers_problems_as_data_on_its_thread_only) {
   EXPECT_EQ(out.err().find("scanFirst"), std::string::npos) << out.err();
 }
 
+TEST(problem_handler, takes_the_readers_own_findings_with_the_document_name) {
+  temp_dir d;
+  const std::string file = d.write("wrong.xml", "<FOO/>");
+  gathered g;
+  xrq5_test::capture out;
+  {
+    xrq5_problem_scope scope(gather, &g);
+    EXPECT_NE(read_events(file, true), 0);
+    EXPECT_NE(read_events("<FOO/>", false), 0);
+  }
+  EXPECT_NE(read_events(file, true), 0);  // the default again: in the reader's words
+  out.stop();
+  EXPECT_EQ(g.lines, (std::vector<std::string>{file + ":0:0: WRONG root tag: FOO must be 'BMR'",
+                                               "<memory>:0:0: WRONG root tag: FOO must be 'BMR'"}));
+  EXPECT_EQ(g.severities, (std::vector<xrq5_severity>{XRQ5_SEVERITY_ERROR, XRQ5_SEVERITY_ERROR}));
+  EXPECT_EQ(out.err(), "WRONG root tag: FOO must be 'BMR'\n");
+}
+
 TEST(problem_handler, takes_the_writers_progress_lines_as_notes) {
   temp_dir d;
   std::vector<xrq5_env_index_dictionary_entry_2010*> list;

@@ -478,8 +478,12 @@ static void print_problem(const xrq5_problem* p, void* context) {
     return;
   }
   fflush(stdout);
-  fprintf(stderr, "%s:%lu:%lu: %s: %s\n", shown_name(p->file).c_str(), p->line, p->column,
-          p->severity == XRQ5_SEVERITY_WARNING ? "warning" : "error", p->message);
+  const char* severity = p->severity == XRQ5_SEVERITY_WARNING ? "warning" : "error";
+  if (p->line == 0)  // about the document as a whole
+    fprintf(stderr, "%s: %s: %s\n", shown_name(p->file).c_str(), severity, p->message);
+  else
+    fprintf(stderr, "%s:%lu:%lu: %s: %s\n", shown_name(p->file).c_str(), p->line, p->column,
+            severity, p->message);
 }
 
 // Every "-" among the documents becomes the copy of standard input; false (with a
