@@ -417,9 +417,11 @@ class xcd_reader {
   // says so (the bit stays, nameless).
   void settle_bit() {
     if (unnamed_bit_ == nullptr) return;
-    if (!file_ && ent_ != nullptr)
-      std::cout << "bitTitle is not defined for bit  " << unnamed_bit_->bit
-                << " prop:" << ent_->prop_name << std::endl;
+    if (!file_ && ent_ != nullptr) {
+      const std::string m = "bitTitle is not defined for bit  " +
+                            std::to_string(unnamed_bit_->bit) + " prop:" + ent_->prop_name;
+      if (!xrq5_sax::tell(XRQ5_SEVERITY_WARNING, m)) std::cout << m << std::endl;
+    }
     unnamed_bit_ = nullptr;
   }
 

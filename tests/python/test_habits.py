@@ -214,3 +214,19 @@ def test_check_of_clean_and_plain_documents():
     assert [(f.code, f.severity, f.file) for f in broken][:1] == [("read", "error", "<memory>")]
     with pytest.raises(TypeError):
         xrq5.check(EXAMPLES / "triggers.xml", xcd=str(EXAMPLES / "xcd_tag.xml"))
+
+
+def test_warnings_of_a_document_that_reads_go_to_warnings(capfd):
+    doc = ('<DAQvariables><DaqBits><tarvo>B</tarvo><bitTitle bit="4"></bitTitle>'
+           '<bitTitle bit="5">ready</bitTitle></DaqBits></DAQvariables>')
+    with pytest.warns(xrq5.Warning, match="bitTitle is not defined for bit  4 prop:B") as caught:
+        channels = xrq5.read_channels(doc)
+    assert len(caught) == 1 and str(caught[0].message).startswith("<memory>: warning: ")
+    assert [b.bit_name for b in channels[0].bits] == ["", "ready"]
+    assert capfd.readouterr() == ("", "")
+    # A program that makes warnings errors gets the warning raised.
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", xrq5.Warning)
+        with pytest.raises(xrq5.Warning):
+            xrq5.read_channels(doc)
