@@ -1141,6 +1141,12 @@ xrq5_check_result xrq5_check_text(const std::string& text, const xrq5_check_opti
 
 xrq5_check_result xrq5_check_file(const std::string& path, const xrq5_check_options& options) {
   xrq5_check_result result;
+  if (path.find('\0') != std::string::npos) {
+    // The system would open the name only up to the NUL: another file.
+    result.findings.push_back(
+        whole_file(path, "unreadable", "cannot open a file whose name holds a NUL byte"));
+    return result;
+  }
   FILE* f = fopen(path.c_str(), "rb");
   struct stat st;
   if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {

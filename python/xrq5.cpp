@@ -116,7 +116,10 @@ struct problems {
 
 // A path as the bytes the system takes: str, bytes or any os.PathLike (os.fsencode).
 std::string path_bytes(const py::object& path) {
-  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  // The system would take the name only up to the NUL: another file.
+  if (bytes.find('\0') != std::string::npos) throw py::value_error("embedded null byte in path");
+  return bytes;
 }
 
 // The file `path` (given as `given`) opens for reading, or OSError of its kind

@@ -85,6 +85,7 @@ TEST(check, whole_file_findings) {
       {d.write("unknown.xml", "<FOO/>"), false, "kind", ""},
       {d.write("broken.xml", "<BMR><EVENT>"), true, "xml", "event list"},
       {d.write("empty.xml", ""), true, "xml", ""},
+      {d.write("x.xml", "<BMR/>") + std::string(1, '\0') + "y", false, "unreadable", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);

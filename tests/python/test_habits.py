@@ -93,6 +93,11 @@ def test_paths_may_be_pathlike_or_bytes(tmp_path):
     assert len(xrq5.ChannelSelector([EXAMPLES / "xcd_tag.xml"])) > 0
     with pytest.raises(TypeError):
         xrq5.read_triggers_file(42)
+    # Not the file named up to the NUL.
+    with pytest.raises(ValueError):
+        xrq5.read_triggers_file(str(EXAMPLES / "triggers.xml") + "\0.bak")
+    with pytest.raises(ValueError):
+        xrq5.check(str(EXAMPLES / "triggers.xml") + "\0")
 
 
 TEXTS = ["caf\u00e9", "Stra\u00dfe", "\u6e29\u5ea6\u8a08", "\U0001f600 smile", "a<b & \"c\""]
