@@ -418,8 +418,10 @@ class xcd_reader {
   void settle_bit() {
     if (unnamed_bit_ == nullptr) return;
     if (!file_ && ent_ != nullptr) {
-      const std::string m = "bitTitle is not defined for bit  " +
-                            std::to_string(unnamed_bit_->bit) + " prop:" + ent_->prop_name;
+      char bit[16];  // not std::to_string, whose digit table would join the exports
+      snprintf(bit, sizeof bit, "%d", unnamed_bit_->bit);
+      const std::string m =
+          std::string("bitTitle is not defined for bit  ") + bit + " prop:" + ent_->prop_name;
       if (!xrq5_sax::tell(XRQ5_SEVERITY_WARNING, m)) std::cout << m << std::endl;
     }
     unnamed_bit_ = nullptr;

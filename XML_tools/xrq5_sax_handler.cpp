@@ -490,9 +490,9 @@ void xrq5_sax_handler<Attr>::report(const char* kind, const xercesc::SAXParseExc
                          static_cast<unsigned long>(exc.getLineNumber()),
                          static_cast<unsigned long>(exc.getColumnNumber()), msg.c_str()))
     std::cerr << "\n" << kind << " at (file " << id.c_str() << ", line "
-            << static_cast<unsigned long long>(exc.getLineNumber()) << ", char "
-            << static_cast<unsigned long long>(exc.getColumnNumber()) << "): " << msg.c_str()
-            << std::endl;
+              << static_cast<unsigned long long>(exc.getLineNumber()) << ", char "
+              << static_cast<unsigned long long>(exc.getColumnNumber()) << "): " << msg.c_str()
+              << std::endl;
   if (state->reading_ahead) {
     // Counted with the step it belongs to, the next one.
     state->pending_errors++;
