@@ -1094,8 +1094,13 @@ xrq5_check_result check_bytes(const std::string& text, const std::string& name,
   } catch (const xercesc::OutOfMemoryException&) {
     // Past the bounds of the parser factory.
     finding f;
-    f.message = "the document needs more memory or expands to more text than its size allows";
-    f.code = "bounds";
+    if (xrq5_parse_too_deep(static_cast<xercesc::SAX2XMLReaderImpl*>(r.get()))) {
+      f.message = "elements nested deeper than " + std::to_string(xrq5_max_depth) + " levels";
+      f.code = "depth";
+    } else {
+      f.message = "the document needs more memory or expands to more text than its size allows";
+      f.code = "bounds";
+    }
     c.findings.push_back(f);
   }
   r.reset();

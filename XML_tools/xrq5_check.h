@@ -32,7 +32,8 @@ struct xrq5_finding {
 };
 
 /// The codes of findings: "xml" (not well-formed), "schema" (against the schema),
-/// "bounds" (past the parser's memory or expansion bounds), "unreadable" (the file
+/// "bounds" (past the parser's memory or expansion bounds), "depth" (elements nested
+/// deeper than the parser allows), "unreadable" (the file
 /// cannot be opened), "kind" (no document of a known kind), "xcd" (a channel
 /// description given cannot be read), "read" (what the reader of a kind without a
 /// schema reports), and of the meaning checks "cut", "ignored", "number", "range",

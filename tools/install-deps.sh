@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(g++ make cmake pkg-config binutils abigail-tools libxerces-c-dev googletest libgtest-dev
           libbenchmark-dev nlohmann-json3-dev libcli11-dev help2man libxml2-utils doxygen
-          pybind11-dev python3-dev python3-numpy python3-matplotlib python3-pytest python3-venv "$@")
+          libxxhash-dev pybind11-dev python3-dev python3-numpy python3-matplotlib python3-pytest python3-venv "$@")
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
