@@ -35,13 +35,15 @@ bool SAX_File_Parser::start(char* file) {
   if (file == nullptr) return xrq5_sax_state<attrf>::start(handler, nullptr, nullptr, token);
   const xrq5_file_source source(file);
   if (!source.ok()) {
+    const std::string message = "unable to open primary document entity '" + source.id() + "'";
+    if (xrq5_sax::deliver(XRQ5_SEVERITY_FATAL, file, 0, 0, message.c_str())) return true;
     std::cerr << "\nError during parsing memory stream:\n"
               << "Exception message is:  \n"
               << "unable to open primary document entity '" << source.id() << "'" << std::endl;
     return true;
   }
   xrq5_bound_parser(parser, source.size());
-  return xrq5_sax_state<attrf>::start(handler, source.id().c_str(), &source, token);
+  return xrq5_sax_state<attrf>::start(handler, file, &source, token);
 }
 
 int SAX_File_Parser::parse(char** tag, char** value) {
