@@ -423,6 +423,34 @@ TEST(event_archive, files_in_the_wrong_place_are_named_by_kind) {
   }
 }
 
+// A dictionary recorded in the first event serves the events after it, although the
+// reader reuses the event's buffer: the evaluation keeps a copy.
+TEST(event_archive, a_recorded_dictionary_serves_the_later_events) {
+  std::vector<xrq5_evb_event> events(4);
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (i == 0) xrq5_evb_add_env_dict(events[i].blocks, {{7, "ENV.TEMP"}});
+    // Later events are larger, so that their buffer holds other bytes where the
+    // dictionary was.
+    xrq5_evb_add_namval(events[i].blocks, "PAD", XRQ5_BLOCK_3CHAN_2010,
+                        std::vector<float>(i * 100, 3.0f));
+    xrq5_evb_add_envs(events[i].blocks, "ENVS", XRQ5_ENV_BLOCK_2010,
+                      {xrq5_evb_env(7, i % 2 ? 30.0f : 10.0f)});
+  }
+  temp_dir d;
+  const std::string path = d.path() + "/dict.ev";
+  ASSERT_EQ(xrq5_evb_write_file(path.c_str(), events, nullptr), XRQ5_EVB_OK);
+  const std::string triggers = d.write(
+      "t.xml",
+      "<?xml version=\"1.0\"?><XRQ5USERTRIGGERLIST><USERTRIGGER><Chan name=\"ENV.TEMP\" "
+      "subchan=\"0\"/><Function name=\"MEAN\"/><Operation name=\"GT\"/><UpperLimit "
+      "value=\"20\"/></USERTRIGGER></XRQ5USERTRIGGERLIST>");
+  const result r = run_tool({"eval", "--json", triggers, path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json t = last_json_line(r.out)["summary"]["per_trigger"][0];
+  EXPECT_EQ(t["missing"], 0);
+  EXPECT_EQ(t["fired"], 2);  // events 1 and 3
+}
+
 TEST(event_archive, diff_of_recorded_events) {
   temp_dir d;
   std::vector<xrq5_evb_event> base = numbered_events(6);

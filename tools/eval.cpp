@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -377,10 +378,15 @@ file_totals eval_parallel(const eval_context& ctx, const std::vector<std::string
   std::vector<worker> workers(files.size());
   size_t next_start = 0, next_print = 0, running = 0;
   uint64_t bytes_done = 0;
+  bool write_failed = false;
   fflush(stdout);
   fflush(stderr);
   while (next_print < files.size()) {
-    while (running < static_cast<size_t>(ctx.opt->jobs) && next_start < files.size()) {
+    // Files finished ahead of one still running wait in temporary files: at most a few
+    // per process, so that one slow file does not leave hundreds open.
+    const size_t window = 4 * static_cast<size_t>(ctx.opt->jobs);
+    while (running < static_cast<size_t>(ctx.opt->jobs) && next_start < files.size() &&
+           next_start - next_print < window) {
       worker& w = workers[next_start];
       w.out = tmpfile();
       w.err = tmpfile();
@@ -426,11 +432,8 @@ file_totals eval_parallel(const eval_context& ctx, const std::vector<std::string
         if (progress) progress->done();
         copy_out(w.err, STDERR_FILENO);
         rewind(w.totals);
-        if (!parse_totals(w.totals, &t) || w.exit_code != 0 || !out_ok) {
-          if (!out_ok) fprintf(stderr, "xrq5xml eval: cannot write the output of '%s'\n",
-                               shown_name(files[next_print]).c_str());
-          t.status = EXIT_PROBLEMS;
-        }
+        write_failed = write_failed || !out_ok;
+        if (!parse_totals(w.totals, &t) || w.exit_code != 0 || !out_ok) t.status = EXIT_PROBLEMS;
       }
       close_worker(&w);
       add(&sum, t);
@@ -454,6 +457,10 @@ file_totals eval_parallel(const eval_context& ctx, const std::vector<std::string
         --running;
       }
   }
+  // Said once (and not again when standard output's own stream failed, which the tool
+  // reports on its way out).
+  if (write_failed && !ferror(stdout))
+    fprintf(stderr, "xrq5xml: cannot write standard output: %s\n", strerror(EIO));
   return sum;
 }
 
@@ -579,7 +586,12 @@ int eval_command(const eval_options& opt) {
                           &bytes));
       progress.show(k + 1, events, bytes, true);
     }
-    fclose(out);
+    const bool failed = ferror(out) != 0;
+    if ((fclose(out) != 0 || failed) && !ferror(stdout)) {
+      progress.done();
+      fprintf(stderr, "xrq5xml: cannot write standard output: %s\n", strerror(errno ? errno : EIO));
+      sum.status = std::max(sum.status, static_cast<int>(EXIT_PROBLEMS));
+    }
   }
   progress.done();
 

@@ -41,8 +41,10 @@ def test_iter_events_streams_what_read_events_reads(tmp_path):
         for e in it:
             got.append(e.ev_number)
     assert got == [e.ev_number for e in whole[:-1]]
-    with pytest.raises(xrq5.Error):
+    with pytest.raises(FileNotFoundError):
         xrq5.iter_events(tmp_path / "missing.ev")
+    with pytest.raises(FileNotFoundError):
+        xrq5.evaluate([], [EVENTS, tmp_path / "missing.ev"])
 
 
 def test_evaluate_over_paths_is_each_file_alone(tmp_path):
