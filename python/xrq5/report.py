@@ -17,6 +17,7 @@ import os
 import stat
 import sys
 import tempfile
+import warnings
 import xml.parsers.expat
 from typing import Any, Dict, Iterable, Optional, Sequence, Union
 
@@ -53,9 +54,11 @@ TIME_BINS = 400
 class InputError(Exception):
     """Input the report cannot use: `status` is the exit status `xrq5xml eval` gives."""
 
-    def __init__(self, message: str, status: int) -> None:
+    def __init__(self, message: str, status: int, reported: Sequence[str] = ()) -> None:
         super().__init__(message)
         self.status = status
+        # What the libraries reported on the way (FILE:LINE:COLUMN: lines), shown first.
+        self.reported = list(reported)
 
 
 # ---- reading and evaluating ------------------------------------------------------------
@@ -75,11 +78,23 @@ def _open_check(path):
         raise InputError(f"cannot open '{path}': {os.strerror(e.errno)}", EXIT_UNREADABLE)
 
 
-def _read_triggers(path):
+def _reading(call, notes):
+    """call(), its warnings (xrq5.Warning) added to `notes` as the libraries word them;
+    with `notes` None they are dropped (a document read again)."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = call()
+    if notes is not None:
+        notes += [str(w.message) for w in caught if issubclass(w.category, xrq5.Warning)]
+    return result
+
+
+def _read_triggers(path, notes=None):
     try:
-        return xrq5.read_triggers_file(path)
-    except xrq5.Error:
-        raise InputError(f"'{path}' did not read cleanly as a trigger list", EXIT_PROBLEMS)
+        return _reading(lambda: xrq5.read_triggers_file(path), notes)
+    except xrq5.Error as e:
+        raise InputError(f"'{path}' did not read cleanly as a trigger list", EXIT_PROBLEMS,
+                         e.messages)
 
 
 # Root elements of the document kinds, named as the tool names them.
@@ -158,6 +173,9 @@ def _evaluate_file(triggers_path, path, env):
     tool counts them."""
     try:
         stream = xrq5.iter_events(path)
+    except OSError as e:
+        return np.zeros(0), None, InputError(f"cannot open '{path}': {e.strerror}",
+                                             EXIT_UNREADABLE)
     except xrq5.Error as e:
         status = EXIT_UNREADABLE if e.code == _EVENTS_OPEN_FAILED else EXIT_PROBLEMS
         return np.zeros(0), None, InputError(str(e), status)
@@ -253,12 +271,12 @@ def event_files(paths):
     return files
 
 
-def collect(triggers_path, events_paths, env_dict=None):
+def collect(triggers_path, events_paths, env_dict=None, notes=None):
     """Evaluates the trigger list on every events file (or folder of them) as the tool
     does. Returns (TriggerResults per trigger, event times in seconds, problems): the
     problems of single files (one that would not open, one damaged), each an InputError
     with the tool's message and status, do not stop the others. Input that stops the
-    tool raises InputError."""
+    tool raises InputError. The documents' warnings are added to `notes`."""
     triggers_path = os.fspath(triggers_path)
     events_paths = event_files(events_paths)
     env_dict = os.fspath(env_dict) if env_dict else None
@@ -273,11 +291,11 @@ def collect(triggers_path, events_paths, env_dict=None):
     env = None
     if env_dict:
         try:
-            env = xrq5.read_env_dict_file(env_dict)
+            env = _reading(lambda: xrq5.read_env_dict_file(env_dict), notes)
         except xrq5.Error as e:
             raise InputError(f"'{env_dict}' did not read cleanly as an environment index "
-                             f"dictionary (result {e.code})", EXIT_PROBLEMS)
-    per = [TriggerResults(i, t) for i, t in enumerate(_read_triggers(triggers_path))]
+                             f"dictionary (result {e.code})", EXIT_PROBLEMS, e.messages)
+    per = [TriggerResults(i, t) for i, t in enumerate(_read_triggers(triggers_path, notes))]
     times, offset, problems = [], 0, []
     for path in events_paths:
         file_times, outcome, problem = _evaluate_file(triggers_path, path, env)
@@ -509,13 +527,15 @@ def write(triggers: Path, events: Union[Path, Iterable[Path]], output: Path = "r
           env_dict: Optional[Path] = None, title: Optional[str] = None) -> Dict[str, Any]:
     """Writes the report of the trigger list file `triggers` over the recorded-event
     files (or folders of them) `events` to `output`. Returns a dict: "triggers", per
-    trigger its counts and the limits of the fire fractions; "events"; "problems", the
+    trigger its counts and the limits of the fire fractions; "events"; "warnings", those
+    of the documents as the libraries word them; "problems", the
     messages of files that would not open or were damaged (the page holds what could be
     read); and "status", the exit status `xrq5xml eval` gives. Raises InputError (with
     that status) for input that stops it."""
     names = [os.fspath(e) for e in ([events] if isinstance(events, (str, os.PathLike))
                                     else events)]
-    per, times, problems = collect(triggers, names, env_dict)
+    notes = []
+    per, times, problems = collect(triggers, names, env_dict, notes)
     shown = names if len(names) <= 10 else names[:9] + [f"and {len(names) - 9} more"]
     sources = {"triggers": os.fspath(triggers), "events": shown,
                "env_dict": os.fspath(env_dict) if env_dict else None}
@@ -529,7 +549,8 @@ def write(triggers: Path, events: Union[Path, Iterable[Path]], output: Path = "r
                           "operation": r.operation, "fired": r.fired,
                           "evaluations": r.evaluations, "missing": r.missing,
                           "invalid": r.invalid, "limits": r.limit_quantiles()} for r in per],
-            "events": len(times), "problems": [str(p) for p in problems], "status": status}
+            "events": len(times), "warnings": notes, "problems": [str(p) for p in problems],
+            "status": status}
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -543,11 +564,15 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         summary = write(args.triggers, args.events, args.output, args.env_dict, args.title)
     except InputError as e:
+        for line in e.reported:
+            print(line, file=sys.stderr)
         print(f"{PROG}: {e}", file=sys.stderr)
         return e.status
     except OSError as e:
         print(f"{PROG}: cannot write '{args.output}': {e.strerror or e}", file=sys.stderr)
         return EXIT_PROBLEMS
+    for line in summary["warnings"]:
+        print(line, file=sys.stderr)
     for problem in summary["problems"]:
         print(f"{PROG}: {problem}", file=sys.stderr)
     triggers = summary["triggers"]
