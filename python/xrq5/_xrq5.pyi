@@ -6,7 +6,34 @@ import numpy.typing as npt
 
 class Error(RuntimeError):
     code: int
+    messages: List[str]
+    file: Optional[str]
+    line: Optional[int]
+    column: Optional[int]
     offset: int
+
+class Warning(UserWarning): ...
+
+class Finding:
+    @property
+    def file(self) -> str: ...
+    @property
+    def line(self) -> int: ...
+    @property
+    def column(self) -> int: ...
+    @property
+    def severity(self) -> str: ...
+    @property
+    def error(self) -> bool: ...
+    @property
+    def code(self) -> str: ...
+    @property
+    def message(self) -> str: ...
+    def to_dict(self) -> Dict[str, Any]: ...
+
+def check(document: Union[str, bytes, "os.PathLike[str]"], strict: bool = ...,
+          xcd: Optional[Iterable[Union[str, bytes, "os.PathLike[str]"]]] = ...,
+          classic: bool = ...) -> List[Finding]: ...
 
 class Trigger:
     channel: str
