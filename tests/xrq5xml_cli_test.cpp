@@ -580,7 +580,7 @@ TEST(xrq5xml_cli, man_page_and_completion) {
   EXPECT_NE(page.find("usage: xrq5xml eval TRIGGERS EVENTS"), std::string::npos);
   // Every entry of the command list is one tagged paragraph: a synopsis that help2man
   // would break into two entries (a continued line) does not happen.
-  const size_t eval_entry = page.find(".TP\neval [OPTIONS] TRIGGERS EVENTS\n");
+  const size_t eval_entry = page.find(".TP\neval [OPTIONS] TRIGGERS EVENTS...\n");
   ASSERT_NE(eval_entry, std::string::npos);
   const std::string entry = page.substr(eval_entry + 4, page.find(".TP", eval_entry + 4) - eval_entry - 4);
   EXPECT_NE(entry.find("\\-\\-group\\fR NAME"), std::string::npos) << entry;
