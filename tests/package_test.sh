@@ -80,14 +80,18 @@ use "$root"
 echo "tool, man page and import xrq5 from the unpacked packages"
 
 if [ "$install" = --install ]; then
+  mapfile -t names < <(for d in "${native_debs[@]}" "${i386_debs[@]}"; do
+    dpkg-deb --showformat='${Package}:${Architecture}\n' -W "$d" | sed 's/:all$//'; done)
+  # Whatever happens, the machine is left without them.
+  trap 'apt-get purge -y -q "${names[@]}" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
   apt-get install -y -q "${native_debs[@]}" "${i386_debs[@]}" >"$work/install.log" 2>&1 ||
     { cat "$work/install.log"; exit 1; }
-  status=0
-  use / || status=$?
-  man -w xrq5xml >/dev/null || status=1
-  mapfile -t names < <(for d in "${native_debs[@]}" "${i386_debs[@]}"; do
-    dpkg-deb -f "$d" Package Architecture | paste -sd: | sed 's/:all$//'; done)
+  use /
+  man -w xrq5xml >/dev/null
+  dpkg -s libxrq5xml0.1:i386 libxrq5xml0.1:"$native" >/dev/null
   apt-get purge -y -q "${names[@]}" >/dev/null 2>&1
-  [ $status -eq 0 ] || exit $status
-  echo "installed with apt, used from the system, removed"
+  if dpkg -l "${names[@]}" 2>/dev/null | grep -q '^ii'; then
+    echo "the packages are still installed" >&2; exit 1
+  fi
+  echo "installed with apt (amd64 and i386 side by side), used from the system, removed"
 fi
