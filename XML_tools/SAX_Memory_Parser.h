@@ -13,9 +13,10 @@
 ///
 /// The document cannot make the parser read anything else: external DTDs and external
 /// entities are not fetched (a document that needs one fails). What a parse may hold
-/// and the text it may expand from entities are bounded by the document's size; past a
-/// bound a line on standard error says which, and parse() throws Xerces'
-/// OutOfMemoryException. Messages go to standard error; the system id in them is
+/// and the text it may expand from entities are bounded by the document's size, and
+/// elements nest at most 256 levels (the root is the first); past a bound a line on
+/// standard error says which, and parse() throws Xerces' OutOfMemoryException (for
+/// the nesting at the step of the first element too deep). Messages go to standard error; the system id in them is
 /// "my_mem_info".
 #ifndef XRQ5_SAX_MEMORY_PARSER_H
 #define XRQ5_SAX_MEMORY_PARSER_H

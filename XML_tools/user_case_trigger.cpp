@@ -17,6 +17,7 @@
 #include "parse_chan_descr.h"
 #include "xrq5_output.h"
 #include "xrq5_reader.h"
+#include "xrq5_keyed_hash.h"
 #include "xrq5_text.h"
 
 namespace {
@@ -502,7 +503,7 @@ int xrq5_eval_trigger_list(std::vector<xrq5_user_case_trigger*>* list,
   const dictionary_scope scope(env_dict);
   // One pass over the event: the first block of each name, and the slow blocks, so that
   // a trigger costs a look-up rather than a walk of every block.
-  std::unordered_map<std::string_view, xrq5_serv_block_subhead_2010*> by_name;
+  std::unordered_map<std::string_view, xrq5_serv_block_subhead_2010*, xrq5_keyed_hasher> by_name;
   std::vector<xrq5_serv_block_subhead_2010*> slow;
   by_name.reserve(blocks->size());
   for (xrq5_serv_block_subhead_2010* b : *blocks) {

@@ -67,7 +67,8 @@ struct XRQ5GigEFeature {
 /// (also for a file without features); true for a null argument (silently), when the
 /// platform cannot start, when the parse throws, and when the file drew parse errors
 /// (messages on standard output; `out` untouched then). External DTDs and entities are
-/// not fetched, and entity expansion is bounded.
+/// not fetched, entity expansion is bounded, and a file whose elements nest deeper than
+/// 256 levels (the root is the first) is refused as soon as the scan reaches that depth.
 XRQ5_API bool xrq5_fill_gige_descr(char* file_name, std::vector<XRQ5GigEFeature*>* out);
 
 /// Walks `nodes` and their descendants depth-first in document order, adding and

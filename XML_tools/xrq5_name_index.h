@@ -11,37 +11,11 @@
 #include <utility>
 #include <vector>
 
-// The hash of a name of `len` bytes: eight bytes at a time through a 64-bit mixer. The
-// length, spread over the seed's bits, tells apart names whose tails agree once loaded.
-inline uint64_t xrq5_name_mix(uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ULL;
-  return h ^ (h >> 33);
-}
+#include "xrq5_keyed_hash.h"
 
-inline uint64_t xrq5_name_hash(const char* p, size_t len) {
-  uint64_t h = 0x9E3779B97F4A7C15ULL ^ (static_cast<uint64_t>(len) * 0xD6E8FEB86659FD93ULL);
-  for (; len >= 8; p += 8, len -= 8) {
-    uint64_t k;
-    memcpy(&k, p, 8);
-    h = xrq5_name_mix(h ^ k);
-  }
-  // The last 0 to 7 bytes in at most two loads rather than a loop of byte copies,
-  // whose exit a branch predictor misses when names of a few lengths alternate.
-  uint64_t tail = 0;
-  if (len >= 4) {
-    uint32_t lo, hi;
-    memcpy(&lo, p, 4);
-    memcpy(&hi, p + len - 4, 4);
-    tail = lo | static_cast<uint64_t>(hi) << 32;
-  } else if (len > 0) {
-    const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
-    tail = u[0] | static_cast<uint64_t>(u[len / 2]) << 8 | static_cast<uint64_t>(u[len - 1]) << 16;
-  }
-  return xrq5_name_mix(h ^ tail);
-}
+// The hash of a name of `len` bytes: keyed per process, so that the names of a document
+// cannot be chosen to collide.
+inline uint64_t xrq5_name_hash(const char* p, size_t len) { return xrq5_keyed_hash(p, len); }
 
 // V is the value filed under a name: a record pointer or a list position.
 template <class V>

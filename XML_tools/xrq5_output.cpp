@@ -261,18 +261,7 @@ name_set::name_set(size_t n) {
 }
 
 uint64_t name_set::key(const char* name, size_t len) {
-  // One multiply a word, the full mix once at the end: the words of a name are few.
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
-  size_t left = len;
-  for (; left >= 8; name += 8, left -= 8) {
-    uint64_t k;
-    memcpy(&k, name, 8);
-    h = (h ^ k) * 0xff51afd7ed558ccdull;
-    h ^= h >> 29;
-  }
-  uint64_t tail = 0;
-  memcpy(&tail, name, left);
-  return (xrq5_name_mix(h ^ tail) & ~uint64_t{0xFFFF}) | (len & 0xFFFF);
+  return (xrq5_keyed_hash(name, len) & ~uint64_t{0xFFFF}) | (len & 0xFFFF);
 }
 
 bool name_set::insert(uint64_t key, const char* name) {

@@ -39,6 +39,8 @@ class guarded : public Parser {
     document_size_ = document_size;
     limit_ = b.characters;
     delivered_ = 0;
+    depth_ = 0;
+    too_deep_ = false;
     memory_->set_budget(b.memory);
   }
 
@@ -55,10 +57,26 @@ class guarded : public Parser {
   void startElement(const xercesc::XMLElementDecl& decl, const unsigned int uri,
                     const XMLCh* const prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs,
                     const XMLSize_t count_of_attrs, const bool empty, const bool root) override {
+    // An empty element has no end: it is one level deeper, and leaves the depth as it is.
+    const size_t level = depth_ + 1;
+    if (level > xrq5_max_depth) nested_too_deep();
+    if (!empty) depth_ = level;
     for (XMLSize_t i = 0; i < count_of_attrs; ++i)
       count(xercesc::XMLString::stringLen(attrs.elementAt(i)->getValue()));
     Parser::startElement(decl, uri, prefix, attrs, count_of_attrs, empty, root);
   }
+  void endElement(const xercesc::XMLElementDecl& decl, const unsigned int uri, const bool root,
+                  const XMLCh* const prefix) override {
+    if (depth_ > 0) --depth_;
+    Parser::endElement(decl, uri, root, prefix);
+  }
+  void resetDocument() override {
+    depth_ = 0;
+    too_deep_ = false;
+    Parser::resetDocument();
+  }
+
+  bool too_deep() const { return too_deep_; }
 
  private:
   void count(size_t n) {
@@ -74,7 +92,16 @@ class guarded : public Parser {
     throw xercesc::OutOfMemoryException();
   }
 
+  void nested_too_deep() {
+    fprintf(stderr, "nesting: elements nested deeper than %zu levels; read stopped\n",
+            xrq5_max_depth);
+    too_deep_ = true;
+    throw xercesc::OutOfMemoryException();
+  }
+
   xrq5_parser_memory* memory_;
+  size_t depth_ = 0;  // elements open
+  bool too_deep_ = false;
   size_t document_size_ = 0;
   size_t limit_ = 0;
   size_t delivered_ = 0;
@@ -153,6 +180,11 @@ void xrq5_bound_parser(Parser* parser, size_t document_size) {
   static_cast<guarded<Parser>*>(parser)->bound(document_size);
 }
 
+template <class Parser>
+bool xrq5_parse_too_deep(const Parser* parser) {
+  return static_cast<const guarded<Parser>*>(parser)->too_deep();
+}
+
 namespace {
 
 // Its destructor runs at exit, or when the library is unloaded (it is registered
@@ -195,3 +227,6 @@ template void xrq5_bound_parser<xercesc::SAXParser>(xercesc::SAXParser*, size_t)
 template void xrq5_bound_parser<xercesc::XercesDOMParser>(xercesc::XercesDOMParser*, size_t);
 template xercesc::SAX2XMLReaderImpl* xrq5_make_parser<xercesc::SAX2XMLReaderImpl>(
     xrq5_parser_memory*, size_t);
+template bool xrq5_parse_too_deep<xercesc::SAXParser>(const xercesc::SAXParser*);
+template bool xrq5_parse_too_deep<xercesc::XercesDOMParser>(const xercesc::XercesDOMParser*);
+template bool xrq5_parse_too_deep<xercesc::SAX2XMLReaderImpl>(const xercesc::SAX2XMLReaderImpl*);

@@ -12,7 +12,10 @@
 //   entities expanded) are bounded by xrq5_parse_bounds::characters in total. A
 //   document without a DOCTYPE delivers at most as many characters as it has bytes,
 //   a fraction of the bound.
-// Past either bound a line on standard error says why and the parse throws
+// - elements nest at most xrq5_max_depth levels (the root is level 1). The bound is
+//   far above any real document; past it the parse stops at that element, so a
+//   document nested deeper costs no more than one nested to the bound.
+// Past a bound a line on standard error says which and the parse throws
 // xercesc::OutOfMemoryException; whoever calls parse, parseFirst or parseNext catches
 // it and reports the read as failed. The parser is then only fit to be deleted.
 #ifndef XRQ5_PARSER_FACTORY_H
@@ -21,6 +24,9 @@
 #include <cstddef>
 
 #include "xrq5_parser_memory.h"
+
+// Levels of elements a document may nest, the root being level 1.
+constexpr size_t xrq5_max_depth = 256;
 
 struct xrq5_parse_bounds {
   size_t memory;      // bytes the parser may hold at once
@@ -43,6 +49,11 @@ Parser* xrq5_make_parser(xrq5_parser_memory* memory, size_t document_size);
 // bytes, and restarts its count; for parsers made before the document was known.
 template <class Parser>
 void xrq5_bound_parser(Parser* parser, size_t document_size);
+
+// Whether the last parse of `parser` (made by xrq5_make_parser) stopped because its
+// elements nested deeper than xrq5_max_depth.
+template <class Parser>
+bool xrq5_parse_too_deep(const Parser* parser);
 
 // Takes the library's one reference to the Xerces platform on the first call, and
 // keeps it until the library is unloaded or the process exits. Xerces counts

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 mode=${1:-}
 extra=()
 [ "$mode" = "--valgrind" ] && extra=(valgrind)
-[ "$mode" = "--i386" ] && extra=(g++-multilib libxerces-c-dev:i386 libgtest-dev:i386)
+[ "$mode" = "--i386" ] && extra=(g++-multilib libxerces-c-dev:i386 libgtest-dev:i386 libxxhash-dev:i386)
 bash tools/install-deps.sh "${extra[@]}"
 
 dir=build

@@ -108,14 +108,21 @@ TEST_F(gige, comments_and_references_inside_texts) {
             "[4] Name:'D' Extension:'rent' type:7 ToolTip:'after' Description:''\n");
 }
 
+// Features count at any depth up to the readers' nesting bound (the root is the
+// first of its 256 levels); a file nested deeper is refused.
 TEST_F(gige, features_at_any_depth_and_deep_nesting) {
   std::string deep;
-  for (int i = 0; i < 100000; ++i) deep += "<g>";
+  for (int i = 0; i < 254; ++i) deep += "<g>";
   deep += "<IntReg Name=\"DEEP\"/>";
-  for (int i = 0; i < 100000; ++i) deep += "</g>";
+  for (int i = 0; i < 254; ++i) deep += "</g>";
   ASSERT_FALSE(fill("<Group><Group><StringReg Name=\"S\"/></Group></Group>" + deep));
   ASSERT_EQ(f.v.size(), 2u);
-  EXPECT_EQ(f.v[1]->name, "DEEP") << "the walk does not recurse on the call stack";
+  EXPECT_EQ(f.v[1]->name, "DEEP");
+  capture cap;
+  const bool deeper = fill("<g>" + deep + "</g>");
+  cap.stop();
+  EXPECT_TRUE(deeper);
+  EXPECT_EQ(f.v.size(), 2u) << "a failed read leaves the list alone";
 }
 
 TEST_F(gige, failures) {

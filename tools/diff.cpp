@@ -7,6 +7,7 @@
 #include "files.h"
 #include "kinds.h"
 #include "records.h"
+#include "xrq5_keyed_hash.h"
 
 using nlohmann::json;
 
@@ -29,7 +30,7 @@ std::string scalar_text(const json& v) {
 // "#2", "#3"... so that every record is paired once.
 std::vector<std::string> keys_of(const json& records, const std::string& key) {
   std::vector<std::string> keys;
-  std::unordered_map<std::string, int> seen;
+  std::unordered_map<std::string, int, xrq5_keyed_hasher> seen;
   for (size_t i = 0; i < records.size(); ++i) {
     std::string k;
     if (key.empty()) {
@@ -83,9 +84,9 @@ void flatten_record(const json& record, const std::string& prefix,
 
 json diff_records(const json& a, const json& b, const std::string& key) {
   const std::vector<std::string> ka = keys_of(a, key), kb = keys_of(b, key);
-  std::unordered_map<std::string, size_t> in_b;
+  std::unordered_map<std::string, size_t, xrq5_keyed_hasher> in_b;
   for (size_t i = 0; i < kb.size(); ++i) in_b[kb[i]] = i;
-  std::unordered_map<std::string, size_t> in_a;
+  std::unordered_map<std::string, size_t, xrq5_keyed_hasher> in_a;
   for (size_t i = 0; i < ka.size(); ++i) in_a[ka[i]] = i;
   // Trigger lists pair by position: a trigger whose channel changed is a changed record.
   auto partner = [&](size_t i) -> long {

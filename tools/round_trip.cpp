@@ -4,6 +4,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "xrq5_keyed_hash.h"
+
 namespace {
 
 template <size_t N>
@@ -100,7 +102,7 @@ losses compare_entries(const std::vector<Entry*>& read, const std::vector<Entry*
 
 losses compare(const std::vector<chan_descr_2010*>& read, const std::vector<chan_descr_2010*>& back) {
   losses l;
-  std::unordered_map<std::string, const chan_descr_2010*> came_back, written;
+  std::unordered_map<std::string, const chan_descr_2010*, xrq5_keyed_hasher> came_back, written;
   for (const chan_descr_2010* b : back) came_back.emplace(key(b->prop_name), b);
   for (const chan_descr_2010* a : read) {
     const std::string name = key(a->prop_name);

@@ -990,8 +990,13 @@ int check_file(run& out, const std::string& file, const std::set<std::string>* c
   } catch (const xercesc::OutOfMemoryException&) {
     // Past the bounds of the parser factory, which said why on standard error.
     finding f;
-    f.message = "the document needs more memory or expands to more text than its size allows";
-    f.code = "bounds";
+    if (xrq5_parse_too_deep(static_cast<xercesc::SAX2XMLReaderImpl*>(r.get()))) {
+      f.message = "elements nested deeper than " + std::to_string(xrq5_max_depth) + " levels";
+      f.code = "depth";
+    } else {
+      f.message = "the document needs more memory or expands to more text than its size allows";
+      f.code = "bounds";
+    }
     c.findings.push_back(f);
   }
   r.reset();
