@@ -20,7 +20,7 @@ build_arch=$(dpkg --print-architecture)
 host=i386
 
 bash "$src/tools/install-deps.sh" dpkg-dev debhelper dh-python lintian fakeroot help2man doxygen \
-  pybind11-dev python3-dev g++-multilib "libxerces-c-dev:$host"
+  pybind11-dev python3-dev g++-multilib "libxerces-c-dev:$host" "libxxhash-dev:$host"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
