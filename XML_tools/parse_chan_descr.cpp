@@ -161,8 +161,9 @@ class xcd_reader {
   bool is_root(const char* tag) {
     if (tag != nullptr && strcmp(tag, root_tag_form) == 0) return true;
     if (tag != nullptr && strcmp(tag, root_var_form) == 0) return var_ = true;
-    std::cerr << "WRONG root tag: '" << (tag ? tag : "") << "' must be '" << root_tag_form
-              << " or " << root_var_form << "'\n";
+    const std::string m = std::string("WRONG root tag: '") + (tag ? tag : "") + "' must be '" +
+                          root_tag_form + " or " + root_var_form + "'";
+    if (!xrq5_sax::tell(XRQ5_SEVERITY_ERROR, m)) std::cerr << m << "\n";
     return false;
   }
 
@@ -406,8 +407,9 @@ class xcd_reader {
   }
 
   void missing_attribute(const char* attribute, const char* element) {
-    std::cerr << "No attribute: " << attribute << " found for " << element
-              << " prop: " << ent_->prop_name << std::endl;
+    const std::string m = std::string("No attribute: ") + attribute + " found for " + element +
+                          " prop: " + ent_->prop_name;
+    if (!xrq5_sax::tell(XRQ5_SEVERITY_ERROR, m)) std::cerr << m << std::endl;
     err_++;
   }
 
@@ -415,9 +417,13 @@ class xcd_reader {
   // says so (the bit stays, nameless).
   void settle_bit() {
     if (unnamed_bit_ == nullptr) return;
-    if (!file_ && ent_ != nullptr)
-      std::cout << "bitTitle is not defined for bit  " << unnamed_bit_->bit
-                << " prop:" << ent_->prop_name << std::endl;
+    if (!file_ && ent_ != nullptr) {
+      char bit[16];  // not std::to_string, whose digit table would join the exports
+      snprintf(bit, sizeof bit, "%d", unnamed_bit_->bit);
+      const std::string m =
+          std::string("bitTitle is not defined for bit  ") + bit + " prop:" + ent_->prop_name;
+      if (!xrq5_sax::tell(XRQ5_SEVERITY_WARNING, m)) std::cout << m << std::endl;
+    }
     unnamed_bit_ = nullptr;
   }
 

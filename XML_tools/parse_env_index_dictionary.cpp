@@ -72,8 +72,9 @@ class dict_reader {
 
   static bool is_root(const char* tag) {
     if (tag != nullptr && strcmp(tag, tags[ENV_INDX_ROOT]) == 0) return true;
-    std::cerr << "WRONG root tag: '" << (tag ? tag : "") << "' must be '" << tags[ENV_INDX_ROOT]
-              << "'\n";
+    const std::string m = std::string("WRONG root tag: '") + (tag ? tag : "") + "' must be '" +
+                          tags[ENV_INDX_ROOT] + "'";
+    if (!xrq5_sax::tell(XRQ5_SEVERITY_ERROR, m)) std::cerr << m << "\n";
     return false;
   }
 

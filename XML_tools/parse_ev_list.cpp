@@ -110,7 +110,8 @@ class ev_list_reader {
 
 bool is_bmr_root(const char* tag) {
   if (tag != nullptr && strcmp(tag, "BMR") == 0) return true;
-  std::cerr << "WRONG root tag: " << (tag ? tag : "") << " must be 'BMR'\n";
+  const std::string m = std::string("WRONG root tag: ") + (tag ? tag : "") + " must be 'BMR'";
+  if (!xrq5_sax::tell(XRQ5_SEVERITY_ERROR, m)) std::cerr << m << "\n";
   return false;
 }
 

@@ -610,8 +610,9 @@ class trigger_reader {
 
   static bool is_root(const char* tag) {
     if (tag != nullptr && strcmp(tag, trig_tags[USER_TRIG_ROOT]) == 0) return true;
-    std::cerr << "WRONG root tag: '" << (tag ? tag : "") << "' must be '"
-              << trig_tags[USER_TRIG_ROOT] << "'\n";
+    const std::string m = std::string("WRONG root tag: '") + (tag ? tag : "") + "' must be '" +
+                          trig_tags[USER_TRIG_ROOT] + "'";
+    if (!xrq5_sax::tell(XRQ5_SEVERITY_ERROR, m)) std::cerr << m << "\n";
     return false;
   }
 

@@ -1,6 +1,7 @@
 #include "xrq5_output.h"
 
 #include "xrq5_name_index.h"
+#include "xrq5_sax_common.h"
 
 #include <unistd.h>
 
@@ -358,6 +359,11 @@ namespace {
 // "<text><name>'" on standard output, then the system error of the failed call.
 void report_failure(const char* text, const char* name, const char* call) {
   const int e = errno;
+  const std::string message = std::string(text) + name + "': " + strerror(e);
+  if (xrq5_sax::deliver(XRQ5_SEVERITY_ERROR, name, 0, 0, message.c_str())) {
+    errno = e;
+    return;
+  }
   printf("%s%s'\n", text, name);
   fflush(stdout);
   errno = e;
@@ -366,6 +372,13 @@ void report_failure(const char* text, const char* name, const char* call) {
 
 }  // namespace
 
+// A writer's progress line: on standard output, or to the thread's problem handler.
+static void announce(const char* head, const char* name, const char* what) {
+  const std::string line = std::string(head) + name + "' has been " + what;
+  if (!xrq5_sax::deliver(XRQ5_SEVERITY_NOTE, name, 0, 0, line.c_str()))
+    printf("%s\n", line.c_str());
+}
+
 bool output::open(const char* file_name) {
   if (file_name == nullptr || file_name[0] == '\0') return true;
   name_ = file_name;
@@ -373,7 +386,7 @@ bool output::open(const char* file_name) {
     report_failure(m_.open_failed, file_name, "fopen");
     return false;
   }
-  if (m_.announce) printf("%s%s' has been created\n", m_.announce, file_name);
+  if (m_.announce) announce(m_.announce, file_name, "created");
   return true;
 }
 
@@ -404,7 +417,7 @@ bool output::close(bool announce_close) {
     report_failure(m_.file_failed, name_, "fwrite");
     return false;
   }
-  if (announce_close && m_.announce) printf("%s%s' has been closed\n", m_.announce, name_);
+  if (announce_close && m_.announce) announce(m_.announce, name_, "closed");
   return true;
 }
 

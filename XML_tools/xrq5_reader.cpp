@@ -11,19 +11,23 @@
 
 namespace xrq5_read {
 
-void report_exception() {
+void report_exception(const char* file) {
   const char* head = "\nError during parsing memory stream:\nException message is:  \n";
+  auto say = [&](const char* message) {
+    if (!xrq5_sax::deliver(XRQ5_SEVERITY_FATAL, file, 0, 0, message))
+      std::cerr << head << message << std::endl;
+  };
   try {
     throw;
   } catch (const xercesc::XMLException& e) {
     xrq5_sax::transcoded msg(e.getMessage());
-    std::cerr << head << msg.c_str() << std::endl;
+    say(msg.c_str());
   } catch (const xercesc::OutOfMemoryException&) {
-    std::cerr << head << "out of memory" << std::endl;
+    say("out of memory");
   } catch (const std::exception& e) {
-    std::cerr << head << e.what() << std::endl;
+    say(e.what());
   } catch (...) {
-    std::cerr << head << "unknown exception" << std::endl;
+    say("unknown exception");
   }
 }
 

@@ -14,6 +14,7 @@
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
 #include "xrq5_element_table.h"
+#include "xrq5_sax_common.h"
 
 namespace xrq5_read {
 
@@ -31,8 +32,12 @@ struct outcome {
   int errors;  // the parser's error count when the read ended
 };
 
-// Prints the exception being handled (call only inside a catch block).
-void report_exception();
+// Prints the exception being handled (call only inside a catch block), or hands it to
+// the thread's problem handler as a fatal problem of `file` (null: a text in memory).
+void report_exception(const char* file = nullptr);
+
+inline const char* given_name(SAX_Memory_Parser*, char*) { return nullptr; }
+inline const char* given_name(SAX_File_Parser*, char* file) { return file; }
 
 inline SAX_Memory_Parser* new_parser(SAX_Memory_Parser*, char* text) {
   return new SAX_Memory_Parser(text);
@@ -80,6 +85,7 @@ class step {
 template <class Parser, class IsRoot, class OnStep>
 outcome read(char* source, const element_table& names, IsRoot is_root, OnStep on_step) {
   std::unique_ptr<Parser> p;
+  xrq5_sax::reading_document document(given_name(static_cast<Parser*>(nullptr), source));
   try {
     p.reset(new_parser(static_cast<Parser*>(nullptr), source));
     if (!p->init_ok()) return {read_no_init, 0};
@@ -107,7 +113,7 @@ outcome read(char* source, const element_table& names, IsRoot is_root, OnStep on
     }
     return {read_done, p->get_error_counter()};
   } catch (...) {
-    report_exception();
+    report_exception(given_name(static_cast<Parser*>(nullptr), source));
     return {read_exception, p ? p->get_error_counter() : 0};
   }
 }

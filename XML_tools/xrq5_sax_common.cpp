@@ -58,16 +58,47 @@ xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xrq5_parser_memor
   return p;
 }
 
+bool deliver(xrq5_severity severity, const char* file, unsigned long line,
+             unsigned long column, const char* message) {
+  void* context = nullptr;
+  const xrq5_problem_handler handler = xrq5_get_problem_handler(&context);
+  if (handler == nullptr) return false;
+  xrq5_problem p{severity, file ? file : "<memory>", line, column, message ? message : ""};
+  handler(&p, context);
+  return true;
+}
+
+namespace {
+
+const char*& current_document() {
+  thread_local const char* name = nullptr;
+  return name;
+}
+
+}  // namespace
+
+reading_document::reading_document(const char* file) : outer_(current_document()) {
+  current_document() = file;
+}
+
+reading_document::~reading_document() { current_document() = outer_; }
+
+bool tell(xrq5_severity severity, const std::string& message) {
+  return deliver(severity, current_document(), 0, 0, message.c_str());
+}
+
 bool start_parse(xercesc::SAXParser* parser, const char* file, const xercesc::InputSource* source,
                  xercesc::XMLPScanToken& token) {
   try {
     const bool ok = source ? parser->parseFirst(*source, token)
                            : (file != nullptr && parser->parseFirst(file, token));
     if (ok) return false;
-    std::cerr << "scanFirst() failed\n";
+    // With a handler set, the fatal error before this said all there is to say.
+    if (xrq5_get_problem_handler(nullptr) == nullptr) std::cerr << "scanFirst() failed\n";
     return true;
   } catch (const xercesc::XMLException& e) {
     transcoded msg(e.getMessage());
+    if (deliver(XRQ5_SEVERITY_FATAL, source ? nullptr : file, 0, 0, msg.c_str())) return true;
     std::cerr << "\nError during parsing memory stream:\n"
               << "Exception message is:  \n"
               << msg.c_str() << std::endl;

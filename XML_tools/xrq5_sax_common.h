@@ -2,11 +2,14 @@
 #ifndef XRQ5_SAX_COMMON_H
 #define XRQ5_SAX_COMMON_H
 
+#include <string>
+
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "xrq5_messages.h"
 #include "xrq5_parser_memory.h"
 
 namespace xrq5_sax {
@@ -36,6 +39,29 @@ unsigned long platform_generation();
 // document of `document_size` bytes (0: not known yet), and installs `handler` in it.
 xercesc::SAXParser* make_parser(xercesc::HandlerBase* handler, xrq5_parser_memory* memory,
                                 size_t document_size);
+
+// Hands a problem to the thread's problem handler; false (nothing done) when none is
+// set. A null `file` is a text read from memory.
+bool deliver(xrq5_severity severity, const char* file, unsigned long line,
+             unsigned long column, const char* message);
+
+// The document a reader of this thread reads meanwhile, for the problems the reader
+// finds itself (null: a text in memory).
+class reading_document {
+ public:
+  explicit reading_document(const char* file);
+  ~reading_document();
+  reading_document(const reading_document&) = delete;
+  reading_document& operator=(const reading_document&) = delete;
+
+ private:
+  const char* outer_;
+};
+
+// A problem a reader finds in the document it reads (see reading_document): to the
+// problem handler when one is set (true), else nothing is done (false) and the caller
+// prints it in its own words.
+bool tell(xrq5_severity severity, const std::string& message);
 
 // parseFirst over `source`, or over the system id `file` when source is null, with the
 // messages of a failed start; true on failure.

@@ -242,6 +242,10 @@ bool xrq5_sax_state<Attr>::start(xrq5_sax_handler<Attr>& h, const char* file,
   xrq5_sax_state& st = *h.state;
   const bool unsound = st.unsound;
   st.unsound = st.mid_document = true;
+  if (source == nullptr && file != nullptr)
+    st.given_name = file;
+  else
+    st.given_name.clear();
   const bool failed = xrq5_sax::start_parse(st.parser, file, source, token);
   // A failed start leaves the parser unsound: it is not kept for another document.
   st.unsound = unsound || failed;
@@ -479,10 +483,16 @@ template <class Attr>
 void xrq5_sax_handler<Attr>::report(const char* kind, const xercesc::SAXParseException& exc) {
   xrq5_sax::transcoded id(exc.getSystemId());
   xrq5_sax::transcoded msg(exc.getMessage());
-  std::cerr << "\n" << kind << " at (file " << id.c_str() << ", line "
-            << static_cast<unsigned long long>(exc.getLineNumber()) << ", char "
-            << static_cast<unsigned long long>(exc.getColumnNumber()) << "): " << msg.c_str()
-            << std::endl;
+  const xrq5_severity severity = kind[0] == 'W'   ? XRQ5_SEVERITY_WARNING
+                                 : kind[0] == 'E' ? XRQ5_SEVERITY_ERROR
+                                                  : XRQ5_SEVERITY_FATAL;
+  if (!xrq5_sax::deliver(severity, state->given_name.empty() ? nullptr : state->given_name.c_str(),
+                         static_cast<unsigned long>(exc.getLineNumber()),
+                         static_cast<unsigned long>(exc.getColumnNumber()), msg.c_str()))
+    std::cerr << "\n" << kind << " at (file " << id.c_str() << ", line "
+              << static_cast<unsigned long long>(exc.getLineNumber()) << ", char "
+              << static_cast<unsigned long long>(exc.getColumnNumber()) << "): " << msg.c_str()
+              << std::endl;
   if (state->reading_ahead) {
     // Counted with the step it belongs to, the next one.
     state->pending_errors++;

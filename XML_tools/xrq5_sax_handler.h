@@ -21,7 +21,8 @@
 /// comes, joining what it meets. That start tag, end tag or problem is kept and makes
 /// the next step, exactly as if it had been read then.
 /// Warnings, errors and fatal errors are printed to standard error with the system id,
-/// line and column, and counted; none of them throws.
+/// line and column (or handed to the thread's problem handler, xrq5_messages.h, with
+/// the name the document was given), and counted; none of them throws.
 ///
 /// The storage behind the strings, the step, and the Xerces parser that the handler
 /// serves with its memory sit behind one pointer (xrq5_sax_state, inside the library),

@@ -92,6 +92,7 @@ struct xrq5_sax_state {
   // the start failed), and the parser is then only fit to be deleted.
   bool unsound = false;
   bool mid_document = false;  // started, and the end not reached yet
+  std::string given_name;     // the file as the caller named it; empty for memory
 };
 
 #endif  // XRQ5_SAX_STATE_H

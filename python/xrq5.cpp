@@ -5,7 +5,11 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -19,7 +23,9 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "user_case_trigger.h"
+#include "xrq5_check.h"
 #include "xrq5_gige_descr.h"
+#include "xrq5_messages.h"
 
 namespace py = pybind11;
 
@@ -28,13 +34,152 @@ namespace {
 // ---- errors ---------------------------------------------------------------------------
 
 PyObject* error_type = nullptr;
+PyObject* warning_type = nullptr;
 
-// Raises xrq5.Error(message) carrying the library result as its attribute `code`.
+// The problems the libraries report while one call of the module runs: set as this
+// thread's problem handler, so nothing reaches standard error; the innermost one is
+// the thread's current, whose problems an error raised meanwhile carries.
+struct problems {
+  struct one {
+    xrq5_severity severity;
+    std::string file, message;
+    unsigned long line, column;
+  };
+  std::vector<one> list;
+  problems* outer;
+  xrq5_problem_scope scope;
+
+  problems() : outer(current()), scope(&problems::take, this) { current() = this; }
+  ~problems() { current() = outer; }
+  problems(const problems&) = delete;
+  problems& operator=(const problems&) = delete;
+
+  static problems*& current() {
+    thread_local problems* p = nullptr;
+    return p;
+  }
+  static void take(const xrq5_problem* p, void* self) {
+    if (p->severity == XRQ5_SEVERITY_NOTE) return;  // progress lines: the module is silent
+    static_cast<problems*>(self)->list.push_back(
+        {p->severity, p->file, p->message, p->line, p->column});
+  }
+  static std::string line_of(const one& p) {
+    const std::string place =
+        p.line == 0 ? std::string() : ":" + std::to_string(p.line) + ":" + std::to_string(p.column);
+    return p.file + place + ": " + (p.severity == XRQ5_SEVERITY_WARNING ? "warning" : "error") +
+           ": " + p.message;
+  }
+  // A call that succeeded: its warnings go to Python's warnings (as xrq5.Warning).
+  void done() const {
+    for (const one& p : list)
+      if (p.severity == XRQ5_SEVERITY_WARNING &&
+          PyErr_WarnEx(warning_type, line_of(p).c_str(), 1) != 0)
+        throw py::error_already_set();
+  }
+};
+
+// Raises xrq5.Error(message) carrying the library result as its attribute `code`, and
+// what the libraries reported meanwhile: `messages` (FILE:LINE:COLUMN: lines), and
+// `file`, `line`, `column` of the first error (None when there is none).
 [[noreturn]] void fail(const std::string& what, int code) {
-  py::object e = py::reinterpret_borrow<py::object>(error_type)(what);
+  std::string message = what;
+  py::list messages;
+  py::object file = py::none(), line = py::none(), column = py::none();
+  if (const problems* p = problems::current()) {
+    for (const problems::one& o : p->list) {
+      const std::string l = problems::line_of(o);
+      messages.append(py::reinterpret_steal<py::str>(
+          PyUnicode_DecodeUTF8(l.data(), static_cast<Py_ssize_t>(l.size()), "surrogateescape")));
+      message += "\n  " + l;
+      if (file.is_none() && o.severity != XRQ5_SEVERITY_WARNING) {
+        file = py::module_::import("os").attr("fsdecode")(py::bytes(o.file));
+        if (o.line != 0) {
+          line = py::int_(o.line);
+          column = py::int_(o.column);
+        }
+      }
+    }
+  }
+  py::object e = py::reinterpret_borrow<py::object>(error_type)(
+      py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(
+          message.data(), static_cast<Py_ssize_t>(message.size()), "surrogateescape")));
   e.attr("code") = code;
+  e.attr("messages") = messages;
+  e.attr("file") = file;
+  e.attr("line") = line;
+  e.attr("column") = column;
   PyErr_SetObject(error_type, e.ptr());
   throw py::error_already_set();
+}
+
+// ---- paths and documents --------------------------------------------------------------
+
+// A path as the bytes the system takes: str, bytes or any os.PathLike (os.fsencode).
+std::string path_bytes(const py::object& path) {
+  std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  // The system would take the name only up to the NUL: another file.
+  if (bytes.find('\0') != std::string::npos) throw py::value_error("embedded null byte in path");
+  return bytes;
+}
+
+// The file `path` (given as `given`) opens for reading, or OSError of its kind
+// (FileNotFoundError, PermissionError, IsADirectoryError, ...) with the name.
+void must_open(const py::object& given, const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  struct stat st;
+  if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(f);
+    f = nullptr;
+    errno = EISDIR;
+  }
+  if (f == nullptr) {
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, given.ptr());
+    throw py::error_already_set();
+  }
+  fclose(f);
+}
+
+// The encoding a document's XML declaration names, or UTF-8 (the XML default).
+std::string declared_encoding(const std::string& head) {
+  const size_t end = head.find("?>");
+  const size_t at = head.compare(0, 5, "<?xml") == 0 ? head.find("encoding", 5) : std::string::npos;
+  if (at == std::string::npos || at > end) return "utf-8";
+  const size_t q = head.find_first_of("\"'", at);
+  if (q == std::string::npos || q > end) return "utf-8";
+  const size_t e = head.find(head[q], q + 1);
+  if (e == std::string::npos || e > end) return "utf-8";
+  return head.substr(q + 1, e - q - 1);
+}
+
+// A document for the readers: bytes as they are; a str encoded as its declaration says
+// (characters the encoding lacks become character references), so that what the
+// *_to_xml calls return reads back with every character kept.
+std::string document_bytes(const py::object& xml) {
+  if (py::isinstance<py::bytes>(xml)) return xml.cast<std::string>();
+  if (!py::isinstance<py::str>(xml)) throw py::type_error("a document is given as str or bytes");
+  const py::str s = xml;
+  const std::string head = py::str(s.attr("__getitem__")(py::slice(0, 200, 1)))
+                               .attr("encode")("ascii", "replace")
+                               .cast<std::string>();
+  std::string encoding = declared_encoding(head);
+  py::object codec;
+  try {
+    codec = py::module_::import("codecs").attr("lookup")(encoding).attr("name");
+  } catch (py::error_already_set&) {
+    codec = py::str("utf-8");  // an encoding Python does not know: the readers say so
+  }
+  const bool utf8 = codec.cast<std::string>() == "utf-8";
+  return s.attr("encode")(codec, utf8 ? "surrogateescape" : "xmlcharrefreplace")
+      .cast<std::string>();
+}
+
+// A document the writers made, as str decoded from the encoding it declares.
+py::str document_text(const std::string& xml) {
+  const std::string encoding = declared_encoding(xml.substr(0, 200));
+  PyObject* o = PyUnicode_Decode(xml.data(), static_cast<Py_ssize_t>(xml.size()),
+                                 encoding.c_str(), "surrogateescape");
+  if (o == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(o);
 }
 
 // ---- fixed character fields ---------------------------------------------------------
@@ -111,6 +256,22 @@ py::dict dict_of(py::handle self, std::initializer_list<const char*> names) {
   return d;
 }
 
+// Records of one class are equal when their to_dict() are, leaving out the names in
+// `state` (what an evaluation leaves in a record, not what it holds).
+template <class Class>
+void equality(Class& c, std::vector<std::string> state = {}) {
+  c.def("__eq__", [state](py::handle a, py::handle b) -> py::object {
+    if (!py::type::of(a).is(py::type::of(b))) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+    py::dict x = a.attr("to_dict")(), y = b.attr("to_dict")();
+    for (const std::string& n : state) {
+      if (x.contains(n)) PyDict_DelItemString(x.ptr(), n.c_str());
+      if (y.contains(n)) PyDict_DelItemString(y.ptr(), n.c_str());
+    }
+    return py::bool_(x.equal(y));
+  });
+  c.attr("__hash__") = py::none();  // records change
+}
+
 // ---- holders: each record is freed with its own kind's call ------------------------------
 
 struct trigger_free {
@@ -147,18 +308,24 @@ T* zeroed() {
 
 // ---- triggers ---------------------------------------------------------------------------
 
-py::list read_triggers(const std::string& xml) {
-  std::vector<char> text = c_string(xml);
+py::list read_triggers(const py::object& xml) {
+  std::vector<char> text = c_string(document_bytes(xml));
+  problems p;
   xrq5_trigger_list list;
   if (list.read(text.data())) fail("the trigger list did not read cleanly", 1);
+  p.done();
   std::vector<xrq5_user_case_trigger*> records = list.release();
   return to_python<xrq5_user_case_trigger, trigger_holder>(records);
 }
 
-py::list read_triggers_file(const std::string& path) {
-  std::vector<char> name = c_string(path);
+py::list read_triggers_file(const py::object& path) {
+  const std::string bytes = path_bytes(path);
+  must_open(path, bytes);
+  std::vector<char> name = c_string(bytes);
+  problems p;
   xrq5_trigger_list list;
-  if (list.readf(name.data())) fail("'" + path + "' did not read cleanly as a trigger list", 1);
+  if (list.readf(name.data())) fail("'" + bytes + "' did not read cleanly as a trigger list", 1);
+  p.done();
   std::vector<xrq5_user_case_trigger*> records = list.release();
   return to_python<xrq5_user_case_trigger, trigger_holder>(records);
 }
@@ -167,18 +334,23 @@ py::str triggers_to_xml(const py::iterable& triggers) {
   borrowed<xrq5_user_case_trigger> held(triggers);
     std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
   std::string xml;
+  problems p;
   const int r = dump_user_trigger_list(&list, nullptr, USER_TRIG_DUMP_XML_STRING, -1, &xml);
   if (r != 0) fail("the trigger list could not be written", r);
-  return text(xml);
+  p.done();
+  return document_text(xml);
 }
 
-void write_triggers(const py::iterable& triggers, const std::string& path, bool text) {
+void write_triggers(const py::iterable& triggers, const py::object& path, bool text) {
   borrowed<xrq5_user_case_trigger> held(triggers);
     std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
-  std::vector<char> name = c_string(path);
+  const std::string bytes = path_bytes(path);
+  std::vector<char> name = c_string(bytes);
+  problems p;
   const int r = dump_user_trigger_list(
       &list, name.data(), text ? USER_TRIG_DUMP_TXT_FILE : USER_TRIG_DUMP_XML_FILE, -1, nullptr);
-  if (r != 0) fail("'" + path + "' could not be written", r);
+  if (r != 0) fail("'" + bytes + "' could not be written", r);
+  p.done();
 }
 
 py::object optional_cell(const float* cell) {
@@ -255,8 +427,9 @@ void bind_triggers(py::module_& m) {
         return text("<Trigger " + raw_of(t.channel) + " " + xrq5_get_function_string(t.function) +
                     " " + xrq5_get_operation_string(t.operation) + ">");
       });
+  equality(c, {"result"});
   m.def("read_triggers", &read_triggers, py::arg("xml"),
-        "The triggers of a trigger list document given as text.");
+        "The triggers of a trigger list document given as text (str or bytes).");
   m.def("read_triggers_file", &read_triggers_file, py::arg("path"),
         "The triggers of a trigger list file.");
   m.def("triggers_to_xml", &triggers_to_xml, py::arg("triggers"),
@@ -297,40 +470,50 @@ struct env_layout {
   int (*readf)(char*, std::vector<E*>*);
   int (*dump)(std::vector<E*>*, char*, int, int, std::string*);
 
-  py::list from_text(const std::string& xml) const {
-    std::vector<char> text = c_string(xml);
+  py::list from_text(const py::object& xml) const {
+    std::vector<char> text = c_string(document_bytes(xml));
     std::vector<E*> list;
-    return take(read(text.data(), &list), list, "the environment index dictionary");
+    problems p;
+    return take(read(text.data(), &list), list, "the environment index dictionary", p);
   }
-  py::list from_file(const std::string& path) const {
-    std::vector<char> name = c_string(path);
+  py::list from_file(const py::object& path) const {
+    const std::string bytes = path_bytes(path);
+    must_open(path, bytes);
+    std::vector<char> name = c_string(bytes);
     std::vector<E*> list;
-    return take(readf(name.data(), &list), list, "'" + path + "'");
+    problems p;
+    return take(readf(name.data(), &list), list, "'" + bytes + "'", p);
   }
   py::str to_xml(const py::iterable& entries) const {
     borrowed<E> held(entries);
     std::vector<E*>& list = held.ptrs;
     std::string xml;
+    problems p;
     const int r = dump(&list, nullptr, ENV_INDX_DUMP_XML_STRING, -1, &xml);
     if (r != 0) fail("the environment index dictionary could not be written", r);
-    return text(xml);
+    p.done();
+    return document_text(xml);
   }
-  void write(const py::iterable& entries, const std::string& path, bool text) const {
+  void write(const py::iterable& entries, const py::object& path, bool text) const {
     borrowed<E> held(entries);
     std::vector<E*>& list = held.ptrs;
-    std::vector<char> name = c_string(path);
+    const std::string bytes = path_bytes(path);
+    std::vector<char> name = c_string(bytes);
+    problems p;
     const int r = dump(&list, name.data(), text ? ENV_INDX_DUMP_TXT_FILE : ENV_INDX_DUMP_XML_FILE,
                        -1, nullptr);
-    if (r != 0) fail("'" + path + "' could not be written", r);
+    if (r != 0) fail("'" + bytes + "' could not be written", r);
+    p.done();
   }
 
  private:
-  static py::list take(int r, std::vector<E*>& list, const std::string& what) {
+  static py::list take(int r, std::vector<E*>& list, const std::string& what, const problems& p) {
     if (r != 0) {
       for (E* e : list) free(e);
       list.clear();
       fail(what + " did not read cleanly", r);
     }
+    p.done();
     return to_python<E, Holder>(list);
   }
 };
@@ -365,6 +548,7 @@ void bind_env_entry(py::module_& m, const char* name, const char* doc) {
         return text(std::string("<") + name + " " + std::to_string(e.index) + " " +
                raw_of(e.data.env_prop) + ">");
       });
+  equality(c);
 }
 
 void bind_env(py::module_& m) {
@@ -372,11 +556,11 @@ void bind_env(py::module_& m) {
       m, "EnvEntry", "One channel of an environment index dictionary (2010 layout).");
   bind_env_entry<xrq5_env_index_dictionary_entry, classic_env_holder>(
       m, "ClassicEnvEntry", "One channel of an environment index dictionary (classic layout).");
-  m.def("read_env_dict", [](const std::string& xml, bool classic) {
+  m.def("read_env_dict", [](const py::object& xml, bool classic) {
     return classic ? env_classic.from_text(xml) : env_2010.from_text(xml);
   }, py::arg("xml"), py::arg("classic") = false,
         "The entries of a dictionary document given as text (ClassicEnvEntry with classic).");
-  m.def("read_env_dict_file", [](const std::string& path, bool classic) {
+  m.def("read_env_dict_file", [](const py::object& path, bool classic) {
     return classic ? env_classic.from_file(path) : env_2010.from_file(path);
   }, py::arg("path"), py::arg("classic") = false, "The entries of a dictionary file.");
   m.def("env_dict_to_xml", [](const py::list& entries) {
@@ -384,7 +568,7 @@ void bind_env(py::module_& m) {
       return env_classic.to_xml(entries);
     return env_2010.to_xml(entries);
   }, py::arg("entries"), "A dictionary document holding the entries (of one layout).");
-  m.def("write_env_dict", [](const py::list& entries, const std::string& path, bool text) {
+  m.def("write_env_dict", [](const py::list& entries, const py::object& path, bool text) {
     if (!entries.empty() && py::isinstance<xrq5_env_index_dictionary_entry>(entries[0]))
       env_classic.write(entries, path, text);
     else
@@ -433,20 +617,22 @@ void set_blocks(xrq5_ev_entry& e, const py::object& blocks) {
   ev_entry_free()(old);
 }
 
-py::list take_ev_list(int r, std::vector<xrq5_ev_entry*>& list, const std::string& what) {
+py::list take_ev_list(int r, std::vector<xrq5_ev_entry*>& list, const std::string& what,
+                      const problems& p) {
   if (r != 0) {
     xrq5_clean_ev_list(&list);
     fail(what + " did not read cleanly", r);
   }
+  p.done();
   return to_python<xrq5_ev_entry, ev_entry_holder>(list);
 }
 
 void bind_ev_list(py::module_& m) {
   using E = xrq5_ev_entry;
-  py::class_<E, ev_entry_holder>(m, "EventEntry",
-                                 "One wanted event type of an event list.")
-      .def(py::init([] { return ev_entry_holder(new xrq5_ev_entry()); }),
-           "An entry of event type 0 for the full event, everything else zero.")
+  py::class_<E, ev_entry_holder> entry(m, "EventEntry",
+                                       "One wanted event type of an event list.");
+  entry.def(py::init([] { return ev_entry_holder(new xrq5_ev_entry()); }),
+            "An entry of event type 0 for the full event, everything else zero.")
       .def_property("evtype", [](const E& e) { return static_cast<int>(e.evtype); },
                     [](E& e, int t) { e.evtype = static_cast<XRQ5_EVTYPE>(t); },
                     "The event type number.")
@@ -470,31 +656,41 @@ void bind_ev_list(py::module_& m) {
       .def("__repr__", [](const E& e) {
         return std::string("<EventEntry ") + event_name_itoa(e.evtype) + ">";
       });
+  equality(entry);
 
-  m.def("read_ev_list", [](const std::string& xml) {
-    std::vector<char> text = c_string(xml);
+  m.def("read_ev_list", [](const py::object& xml) {
+    std::vector<char> text = c_string(document_bytes(xml));
     std::vector<xrq5_ev_entry*> list;
-    return take_ev_list(xrq5_parse_ev_list_read(text.data(), &list), list, "the event list");
+    problems p;
+    return take_ev_list(xrq5_parse_ev_list_read(text.data(), &list), list, "the event list", p);
   }, py::arg("xml"), "The entries of an event list document given as text.");
-  m.def("read_ev_list_file", [](const std::string& path) {
-    std::vector<char> name = c_string(path);
+  m.def("read_ev_list_file", [](const py::object& path) {
+    const std::string bytes = path_bytes(path);
+    must_open(path, bytes);
+    std::vector<char> name = c_string(bytes);
     std::vector<xrq5_ev_entry*> list;
-    return take_ev_list(xrq5_parse_ev_list_readf(name.data(), &list), list, "'" + path + "'");
+    problems p;
+    return take_ev_list(xrq5_parse_ev_list_readf(name.data(), &list), list, "'" + bytes + "'", p);
   }, py::arg("path"), "The entries of an event list file.");
   m.def("ev_list_to_xml", [](const py::iterable& entries) {
     borrowed<xrq5_ev_entry> held(entries);
     std::vector<xrq5_ev_entry*>& list = held.ptrs;
     std::string xml;
+    problems p;
     const int r = xrq5_write_ev_list(&list, nullptr, -1, &xml);
     if (r != 0) fail("the event list could not be written", r);
-    return text(xml);
+    p.done();
+    return document_text(xml);
   }, py::arg("entries"), "An event list document holding the entries.");
-  m.def("write_ev_list", [](const py::iterable& entries, const std::string& path) {
+  m.def("write_ev_list", [](const py::iterable& entries, const py::object& path) {
     borrowed<xrq5_ev_entry> held(entries);
     std::vector<xrq5_ev_entry*>& list = held.ptrs;
-    std::vector<char> name = c_string(path);
+    const std::string bytes = path_bytes(path);
+    std::vector<char> name = c_string(bytes);
+    problems p;
     const int r = xrq5_write_ev_list(&list, name.data(), -1, nullptr);
-    if (r != 0) fail("'" + path + "' could not be written", r);
+    if (r != 0) fail("'" + bytes + "' could not be written", r);
+    p.done();
   }, py::arg("entries"), py::arg("path"), "Writes the entries as an event list file.");
 }
 
@@ -544,11 +740,13 @@ int form_of(const std::string& form) {
   throw py::value_error("form is 'tag' or 'var', not '" + form + "'");
 }
 
-py::list take_channels(int r, std::vector<chan_descr_2010*>& list, const std::string& what) {
+py::list take_channels(int r, std::vector<chan_descr_2010*>& list, const std::string& what,
+                       const problems& p) {
   if (r != 0) {
     clean_chan_desr_list(&list);
     fail(what + " did not read cleanly", r);
   }
+  p.done();
   return to_python<chan_descr_2010, channel_holder>(list);
 }
 
@@ -560,7 +758,11 @@ void bind_channels(py::module_& m) {
   TEXT_FIELD(bit, bit_descr, bit_name, "Name (at most 63 bytes).");
   TEXT_FIELD(bit, bit_descr, bit_desc, "Description (at most 79 bytes).");
   bit.def("to_dict", [](py::handle self) { return dict_of(self, {"bit", "bit_name", "bit_desc"}); },
-          "The bit as a dict.");
+          "The bit as a dict.")
+      .def("__repr__", [](const bit_descr& b) {
+        return text("<Bit " + std::to_string(b.bit) + " " + raw_of(b.bit_name) + ">");
+      });
+  equality(bit);
 
   py::class_<stat_descr, std::unique_ptr<stat_descr>> stat(m, "Statistic",
                                                            "A statistic of a dimension.");
@@ -571,8 +773,12 @@ void bind_channels(py::module_& m) {
   TEXT_FIELD(stat, stat_descr, stat_desc, "Description (at most 79 bytes).");
   TEXT_FIELD(stat, stat_descr, units, "Units (at most 15 bytes).");
   stat.def("to_dict", [](py::handle self) {
-    return dict_of(self, {"stat", "stat_name", "stat_desc", "units"});
-  }, "The statistic as a dict.");
+        return dict_of(self, {"stat", "stat_name", "stat_desc", "units"});
+      }, "The statistic as a dict.")
+      .def("__repr__", [](const stat_descr& x) {
+        return text("<Statistic " + std::to_string(x.stat) + " " + raw_of(x.stat_name) + ">");
+      });
+  equality(stat);
 
   py::class_<dim_descr, dim_holder> dim(m, "Dimension",
                                                                   "A dimension of a channel.");
@@ -597,7 +803,11 @@ void bind_channels(py::module_& m) {
         for (py::handle s : self.attr("stats")) stats.append(s.attr("to_dict")());
         d["stats"] = stats;
         return d;
-      }, "The dimension and its statistics as a dict.");
+      }, "The dimension and its statistics as a dict.")
+      .def("__repr__", [](const dim_descr& x) {
+        return text("<Dimension " + std::to_string(x.dim) + " " + raw_of(x.dim_name) + ">");
+      });
+  equality(dim);
 
   using C = chan_descr_2010;
   py::class_<C, channel_holder> c(m, "ChannelDescription", "One channel of an XCD document.");
@@ -649,36 +859,44 @@ void bind_channels(py::module_& m) {
       .def("__repr__", [](const C& ch) {
         return text("<ChannelDescription " + raw_of(ch.prop_name) + ">");
       });
+  equality(c);
 
-  m.def("read_channels", [](const std::string& xml, bool shift, bool merge) {
-    std::vector<char> text = c_string(xml);
+  m.def("read_channels", [](const py::object& xml, bool shift, bool merge) {
+    std::vector<char> text = c_string(document_bytes(xml));
     std::vector<chan_descr_2010*> list;
+    problems p;
     return take_channels(parse_descr_list_read(text.data(), &list, shift, merge), list,
-                         "the channel descriptions");
+                         "the channel descriptions", p);
   }, py::arg("xml"), py::arg("shift") = false, py::arg("merge") = false,
         "The channels of an XCD document (either form) given as text; with shift, event "
         "and data types become masks; with merge, repeated properties are merged.");
-  m.def("read_channels_file", [](const std::string& path, bool shift, bool merge) {
-    std::vector<char> name = c_string(path);
+  m.def("read_channels_file", [](const py::object& path, bool shift, bool merge) {
+    const std::string bytes = path_bytes(path);
+    must_open(path, bytes);
+    std::vector<char> name = c_string(bytes);
     std::vector<chan_descr_2010*> list;
+    problems p;
     return take_channels(parse_descr_list_readf(name.data(), &list, shift, merge), list,
-                         "'" + path + "'");
+                         "'" + bytes + "'", p);
   }, py::arg("path"), py::arg("shift") = false, py::arg("merge") = false,
         "The channels of an XCD file (either form).");
   m.def("channels_to_xml", [](const py::iterable& channels, const std::string& form) {
     borrowed<chan_descr_2010> held(channels);
     std::vector<chan_descr_2010*>& list = held.ptrs;
     std::string xml;
+    problems p;
     const int r = dump_chan_desr(&list, nullptr, DUMP_XML_FILE, form_of(form), -1, &xml, nullptr);
     if (r != 0) fail("the channel descriptions could not be written", r);
-    return text(xml);
+    p.done();
+    return document_text(xml);
   }, py::arg("channels"), py::arg("form") = "tag",
         "An XCD document ('tag' or 'var' form) holding the channels.");
-  m.def("write_channels", [](const py::iterable& channels, const std::string& path,
+  m.def("write_channels", [](const py::iterable& channels, const py::object& path,
                              const std::string& form, const std::string& as) {
     borrowed<chan_descr_2010> held(channels);
     std::vector<chan_descr_2010*>& list = held.ptrs;
-    std::vector<char> name = c_string(path);
+    const std::string bytes = path_bytes(path);
+    std::vector<char> name = c_string(bytes);
     int mode;
     if (as == "xml")
       mode = DUMP_XML_FILE;
@@ -688,8 +906,10 @@ void bind_channels(py::module_& m) {
       mode = DUMP_TXT_FILE_SHORT;
     else
       throw py::value_error("as is 'xml', 'text' or 'short', not '" + as + "'");
+    problems p;
     const int r = dump_chan_desr(&list, name.data(), mode, form_of(form), -1, nullptr, nullptr);
-    if (r != 0) fail("'" + path + "' could not be written", r);
+    if (r != 0) fail("'" + bytes + "' could not be written", r);
+    p.done();
   }, py::arg("channels"), py::arg("path"), py::arg("form") = "tag", py::arg("as_") = "xml",
         "Writes the channels to a file as XCD ('tag' or 'var' form), or as the 'text' or "
         "'short' listing.");
@@ -699,8 +919,8 @@ void bind_channels(py::module_& m) {
 
 void bind_camera(py::module_& m) {
   using F = XRQ5GigEFeature;
-  py::class_<F, feature_holder>(m, "CameraFeature", "One feature of a GigE camera.")
-      .def(py::init([] { return feature_holder(new F{}); }), "A feature of type 0 with no texts.")
+  py::class_<F, feature_holder> feature(m, "CameraFeature", "One feature of a GigE camera.");
+  feature.def(py::init([] { return feature_holder(new F{}); }), "A feature of type 0 with no texts.")
       .def_readwrite("type", &F::type, "Feature type (the row of its tag).")
       .def_property_readonly("type_name", [](const F& f) {
         return f.type >= 0 && f.type < FEATURE_TYPE_MAX ? std::string(FeatureTags[f.type])
@@ -720,13 +940,18 @@ void bind_camera(py::module_& m) {
                               "description"});
       }, "The feature as a dict.")
       .def("__repr__", [](const F& f) { return text("<CameraFeature " + f.name + ">"); });
-  m.def("read_camera_features", [](const std::string& path) {
-    std::vector<char> name = c_string(path);
+  equality(feature);
+  m.def("read_camera_features", [](const py::object& path) {
+    const std::string bytes = path_bytes(path);
+    must_open(path, bytes);
+    std::vector<char> name = c_string(bytes);
     std::vector<XRQ5GigEFeature*> list;
+    problems p;
     if (xrq5_fill_gige_descr(name.data(), &list)) {
       xrq5_clean_gige_descr(&list);
-      fail("'" + path + "' did not read cleanly as a camera feature file", 1);
+      fail("'" + bytes + "' did not read cleanly as a camera feature file", 1);
     }
+    p.done();
     return to_python<XRQ5GigEFeature, feature_holder>(list);
   }, py::arg("path"), "The features of a camera feature file.");
 }
@@ -736,20 +961,31 @@ void bind_camera(py::module_& m) {
 void bind_selector(py::module_& m) {
   py::class_<chan_selector>(m, "ChannelSelector",
                             "The channels a DAQ client wants, loaded from XCD files or texts.")
-      .def(py::init([](const std::vector<std::string>& sources, bool from_xml, bool shift) {
+      .def(py::init([](const py::iterable& sources, bool from_xml, bool shift) {
              auto s = std::make_unique<chan_selector>();
              s->set_shift(shift);
              s->change_mode(from_xml ? EXTR_FROM_XML : EXTR_FROM_FILE);
              std::vector<std::vector<char>> texts;
              std::vector<char*> names;
-             for (const std::string& src : sources) texts.push_back(c_string(src));
+             for (py::handle h : sources) {
+               const py::object src = py::reinterpret_borrow<py::object>(h);
+               if (from_xml) {
+                 texts.push_back(c_string(document_bytes(src)));
+               } else {
+                 const std::string bytes = path_bytes(src);
+                 must_open(src, bytes);
+                 texts.push_back(c_string(bytes));
+               }
+             }
              for (std::vector<char>& t : texts) names.push_back(t.data());
              int total = 0;
+             problems p;
              if (!names.empty() && s->set_descriptions(names, &total))
                fail("the channel descriptions did not read cleanly", 1);
+             p.done();
              return s;
            }),
-           py::arg("sources") = std::vector<std::string>(), py::arg("from_xml") = false,
+           py::arg("sources") = py::list(), py::arg("from_xml") = false,
            py::arg("shift") = true,
            "sources are XCD file names, or XCD texts with from_xml.")
       .def("__len__", &chan_selector::size)
@@ -794,7 +1030,9 @@ std::vector<xrq5_serv_block_subhead_2010*> blocks_in(xrq5_evb_event& ev) {
   return blocks;
 }
 
-std::vector<xrq5_evb_event> read_events(const std::string& path) {
+std::vector<xrq5_evb_event> read_events(const py::object& path_arg) {
+  const std::string path = path_bytes(path_arg);
+  must_open(path_arg, path);
   std::vector<xrq5_evb_event> events;
   std::string error;
   const int r = xrq5_evb_read_file(path.c_str(), &events, &error);
@@ -830,8 +1068,9 @@ py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
   std::vector<xrq5_evb_event> from_file;
   std::vector<xrq5_evb_event*> events;
   std::unique_ptr<borrowed<xrq5_evb_event>> given_events;
-  if (py::isinstance<py::str>(events_arg)) {
-    from_file = read_events(events_arg.cast<std::string>());
+  if (py::isinstance<py::str>(events_arg) || py::isinstance<py::bytes>(events_arg) ||
+      py::hasattr(events_arg, "__fspath__")) {
+    from_file = read_events(events_arg);
     for (xrq5_evb_event& e : from_file) events.push_back(&e);
   } else {
     given_events = std::make_unique<borrowed<xrq5_evb_event>>(events_arg);
@@ -876,8 +1115,8 @@ py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
 
 void bind_events(py::module_& m) {
   using E = xrq5_evb_event;
-  py::class_<E>(m, "Event", "One recorded event: its type, number, time and data blocks.")
-      .def_readonly("ev_type", &E::ev_type, "The event type number.")
+  py::class_<E> event(m, "Event", "One recorded event: its type, number, time and data blocks.");
+  event.def_readonly("ev_type", &E::ev_type, "The event type number.")
       .def_property_readonly("ev_type_name", [](const E& e) { return std::string(event_name_itoa(e.ev_type)); },
                              "Name of the event type.")
       .def_readonly("ev_number", &E::ev_number, "The event number.")
@@ -897,7 +1136,16 @@ void bind_events(py::module_& m) {
       .def("to_dict", [](py::handle self) {
         return dict_of(self, {"ev_type", "ev_type_name", "ev_number", "time_sec", "time_usec",
                               "blocks"});
-      }, "The event (without its data) as a dict.");
+      }, "The event (without its data) as a dict.")
+      .def("__repr__", [](const E& e) {
+        return "<Event " + std::to_string(e.ev_number) + " " + event_name_itoa(e.ev_type) + ">";
+      });
+  event.def("__eq__", [](py::handle a, py::handle b) -> py::object {
+    if (!py::type::of(a).is(py::type::of(b))) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+    return py::bool_(a.attr("to_dict")().equal(b.attr("to_dict")()) &&
+                     a.attr("data").equal(b.attr("data")));
+  });
+  event.attr("__hash__") = py::none();
   m.def("read_events", &read_events, py::arg("path"), "The events of a recorded-event file.");
   m.def("evaluate", &evaluate, py::arg("triggers"), py::arg("events"),
         py::arg("env_dict") = py::none(),
@@ -908,14 +1156,104 @@ void bind_events(py::module_& m) {
         "results (and DIFF state).");
 }
 
+// ---- the check of documents --------------------------------------------------------------
+
+py::object name_of(const std::string& file) {
+  return py::module_::import("os").attr("fsdecode")(py::bytes(file));
+}
+
+py::list check(const py::object& what, bool strict, const py::object& xcd, bool classic) {
+  xrq5_check_options options;
+  options.strict = strict;
+  options.classic = classic;
+  if (!xcd.is_none()) {
+    if (py::isinstance<py::str>(xcd) || py::isinstance<py::bytes>(xcd) ||
+        py::hasattr(xcd, "__fspath__"))
+      throw py::type_error("xcd is a list of channel-description files");
+    for (py::handle h : xcd) {
+      const py::object x = py::reinterpret_borrow<py::object>(h);
+      const std::string bytes = path_bytes(x);
+      must_open(x, bytes);
+      options.xcd.push_back(bytes);
+    }
+  }
+  // A str that starts with '<' is a document; any other str, bytes or os.PathLike a path.
+  bool text = false;
+  if (py::isinstance<py::str>(what)) {
+    const std::string lead = py::str(what.attr("lstrip")(" \t\r\n\ufeff"))
+                                 .attr("__getitem__")(py::slice(0, 1, 1))
+                                 .attr("encode")("utf-8", "surrogateescape")
+                                 .cast<std::string>();
+    text = lead == "<";
+  }
+  xrq5_check_result r;
+  {
+    problems p;  // the readers' reports are in the findings
+    if (text) {
+      r = xrq5_check_text(document_bytes(what), options);
+    } else {
+      const std::string bytes = path_bytes(what);
+      must_open(what, bytes);
+      r = xrq5_check_file(bytes, options);
+    }
+  }
+  py::list out;
+  for (xrq5_finding& f : r.findings) out.append(py::cast(std::move(f)));
+  return out;
+}
+
+void bind_check(py::module_& m) {
+  using F = xrq5_finding;
+  py::class_<F> c(m, "Finding", "One finding of xrq5.check: where, how bad, a stable code, what.");
+  c.def_property_readonly("file", [](const F& f) { return name_of(f.file); },
+                          "The document's name as given (decoded as the file system does).")
+      .def_readonly("line", &F::line, "Line of the finding, from 1; 0 for the whole document.")
+      .def_readonly("column", &F::column, "Column of the finding, from 1; 0 when none.")
+      .def_property_readonly("severity", [](const F& f) { return std::string(f.severity()); },
+                             "'error' or 'warning'.")
+      .def_readonly("error", &F::error, "True for an error, False for a warning.")
+      .def_property_readonly("code", [](const F& f) { return text(f.code); },
+                             "A stable short name of the kind of finding.")
+      .def_property_readonly("message", [](const F& f) { return text(f.message); },
+                             "What was found.")
+      .def("to_dict", [](py::handle self) {
+        return dict_of(self, {"file", "line", "column", "severity", "code", "message"});
+      }, "The finding as a dict.")
+      .def("__str__", [](py::handle self) {
+        return py::str("{}:{}:{}: {}: {}")
+            .format(self.attr("file"), self.attr("line"), self.attr("column"),
+                    self.attr("severity"), self.attr("message"));
+      })
+      .def("__repr__", [](py::handle self) {
+        return py::str("<Finding {}:{}:{} {} {}>")
+            .format(self.attr("file"), self.attr("line"), self.attr("column"),
+                    self.attr("severity"), self.attr("code"));
+      });
+  equality(c);
+  m.def("check", &check, py::arg("document"), py::arg("strict") = true,
+        py::arg("xcd") = py::none(), py::arg("classic") = false,
+        "Checks a document (a path as str, bytes or os.PathLike, or the text itself as a str "
+        "starting with '<') as `xrq5xml check --strict` does (without strict: only read with "
+        "the library's reader of its kind); the channels of triggers are looked up in the "
+        "channel-description files xcd. A list of Finding, in document order; empty when "
+        "clean.");
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_xrq5, m) {
   m.doc() = "Documents, triggers and channel selection of the XRQ5 DAQ libraries.";
   error_type = PyErr_NewExceptionWithDoc(
-      "xrq5.Error", "A document could not be read or written; `code` is the library's result.",
+      "xrq5.Error",
+      "A document could not be read or written; `code` is the library's result, `messages` "
+      "what the libraries reported (FILE:LINE:COLUMN: lines), `file`, `line` and `column` "
+      "the place of the first error (None when not known).",
       PyExc_RuntimeError, nullptr);
   m.add_object("Error", py::handle(error_type));
+  warning_type = PyErr_NewExceptionWithDoc(
+      "xrq5.Warning", "A document read, with a warning of the libraries.", PyExc_UserWarning,
+      nullptr);
+  m.add_object("Warning", py::handle(warning_type));
   bind_triggers(m);
   bind_env(m);
   bind_ev_list(m);
@@ -923,4 +1261,5 @@ PYBIND11_MODULE(_xrq5, m) {
   bind_camera(m);
   bind_selector(m);
   bind_events(m);
+  bind_check(m);
 }

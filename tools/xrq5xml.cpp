@@ -31,6 +31,8 @@
 #include "select.h"
 #include "stdout_guard.h"
 #include "strict.h"
+#include "suggest.h"
+#include "xrq5_messages.h"
 #include "user_case_trigger.h"
 #include "xrq5_version.h"
 #include "xrq5_parser_factory.h"
@@ -57,12 +59,13 @@ std::string usage_text() {
          "                                  document is read back first, and a form that\n"
          "                                  cannot hold all that was read is written only\n"
          "                                  with --lossy\n"
-         "  eval TRIGGERS EVENTS [--env-dict DICT] [--json|--csv] [--trigger N]...\n"
-         "       [--events FROM:TO] [--group NAME]\n"
+         "  eval [OPTIONS] TRIGGERS EVENTS\n"
          "                                  evaluate a trigger list on a recorded-event file\n"
          "                                  (the layout of event_builder.h); prints the\n"
          "                                  triggers that fired per event and a summary;\n"
-         "                                  DICT resolves environment channels\n"
+         "                                  options: --env-dict DICT (resolves environment\n"
+         "                                  channels), --json or --csv, --trigger N\n"
+         "                                  (repeatable), --events FROM:TO, --group NAME\n"
          "  select [--xml] [--no-shift] [--json] XCD... [--event N] [CHANNEL...]\n"
          "                                  load channel descriptions as a DAQ client does;\n"
          "                                  per channel (all without CHANNEL or -c): wanted\n"
@@ -330,6 +333,24 @@ std::string usage_line(const std::string& command) {
   return "xrq5xml COMMAND ARGS...";
 }
 
+// The option of `app` nearest to the first option among `args` (in command-line order) that
+// `app` does not know, as "--name"; empty when there is none near enough.
+std::string misspelt_option(const CLI::App& app, const std::vector<std::string>& args) {
+  std::vector<std::string> names;
+  for (const CLI::Option* o : app.get_options()) {
+    for (const std::string& n : o->get_lnames()) names.push_back("--" + n);
+    for (const std::string& n : o->get_snames()) names.push_back("-" + n);
+  }
+  for (auto a = args.begin(); a != args.end(); ++a) {
+    if (*a == "--") break;
+    if (a->size() < 3 || a->compare(0, 2, "--") != 0) continue;
+    const std::string word = a->substr(0, a->find('='));
+    if (std::find(names.begin(), names.end(), word) != names.end()) continue;
+    return closest_word(word, names);
+  }
+  return std::string();
+}
+
 int usage_error(const std::string& command, const std::string& why) {
   fprintf(stderr, "xrq5xml %s: %s\nusage: %s\n(xrq5xml help %s tells more)\n", command.c_str(),
           why.c_str(), usage_line(command).c_str(), command.c_str());
@@ -448,6 +469,23 @@ struct quiet_stdout {
   std::unique_ptr<library_stdout> guard;
 };
 
+// The libraries' problems as FILE:LINE:COLUMN: error|warning: MESSAGE on standard error,
+// with the file as the user named it; their progress lines on standard output, unless
+// quiet (`context` points to the quiet flag).
+static void print_problem(const xrq5_problem* p, void* context) {
+  if (p->severity == XRQ5_SEVERITY_NOTE) {
+    if (!*static_cast<const bool*>(context)) printf("%s\n", p->message);
+    return;
+  }
+  fflush(stdout);
+  const char* severity = p->severity == XRQ5_SEVERITY_WARNING ? "warning" : "error";
+  if (p->line == 0)  // about the document as a whole
+    fprintf(stderr, "%s: %s: %s\n", shown_name(p->file).c_str(), severity, p->message);
+  else
+    fprintf(stderr, "%s:%lu:%lu: %s: %s\n", shown_name(p->file).c_str(), p->line, p->column,
+            severity, p->message);
+}
+
 // Every "-" among the documents becomes the copy of standard input; false (with a
 // message) when that cannot be made.
 bool resolve_documents(const std::string& command, std::vector<std::string>* files) {
@@ -461,6 +499,7 @@ bool resolve_documents(const std::string& command, std::vector<std::string>* fil
 int run_command(const std::string& command, std::vector<std::string> args) {
   parsed p;
   std::unique_ptr<CLI::App> app = make_app(command, &p);
+  const std::vector<std::string> given = args;
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
   try {
     app->parse(args);
@@ -469,7 +508,10 @@ int run_command(const std::string& command, std::vector<std::string> args) {
     return EXIT_CLEAN;
   } catch (const CLI::ParseError& e) {
     std::string why = e.what();
-    if (why.find("not expected") != std::string::npos && !args.empty())
+    const std::string misspelt = misspelt_option(*app, given);
+    if (!misspelt.empty())
+      why += " (did you mean " + misspelt + "?)";
+    else if (why.find("not expected") != std::string::npos && !args.empty())
       why += " (a file name that starts with '-' goes after --)";
     return usage_error(command, why);
   }
@@ -477,6 +519,7 @@ int run_command(const std::string& command, std::vector<std::string> args) {
   set_lossy(p.lossy);
   set_quiet_convert(p.common.quiet);
   const common_options& o = p.common;
+  xrq5_problem_scope messages(print_problem, &p.common.quiet);
   if (command == "registry") {
     quiet_stdout q(o.quiet);
     return registry(o.json);
@@ -610,7 +653,12 @@ int run(int argc, char** argv) {
     return EXIT_CLEAN;
   }
   if (!is_command(command)) {
-    fprintf(stderr, "xrq5xml: unknown command '%s' (try xrq5xml --help)\n", command.c_str());
+    const std::string near = closest_word(command, {std::begin(command_names), std::end(command_names)});
+    if (!near.empty())
+      fprintf(stderr, "xrq5xml: unknown command '%s' (did you mean '%s'?)\n", command.c_str(),
+              near.c_str());
+    else
+      fprintf(stderr, "xrq5xml: unknown command '%s' (try xrq5xml --help)\n", command.c_str());
     return EXIT_USAGE;
   }
   return run_command(command, std::vector<std::string>(argv + 2, argv + argc));
