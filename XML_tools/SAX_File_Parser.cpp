@@ -2,6 +2,9 @@
 
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include <iostream>
+
+#include "xrq5_file_source.h"
 #include "xrq5_parser_factory.h"
 #include "xrq5_sax_common.h"
 #include "xrq5_sax_state.h"
@@ -25,10 +28,22 @@ SAX_File_Parser::~SAX_File_Parser() {
 
 bool SAX_File_Parser::init_ok() { return init; }
 
+// The file is opened here, by its name as given (see xrq5_file_source.h); the parse
+// keeps its own descriptor.
 bool SAX_File_Parser::start(char* file) {
   if (!init) return true;
-  xrq5_bound_parser(parser, xrq5_file_size(file));
-  return xrq5_sax_state<attrf>::start(handler, file, nullptr, token);
+  if (file == nullptr) return xrq5_sax_state<attrf>::start(handler, nullptr, nullptr, token);
+  const xrq5_file_source source(file);
+  if (!source.ok()) {
+    const std::string message = "unable to open primary document entity '" + source.id() + "'";
+    if (xrq5_sax::deliver(XRQ5_SEVERITY_FATAL, file, 0, 0, message.c_str())) return true;
+    std::cerr << "\nError during parsing memory stream:\n"
+              << "Exception message is:  \n"
+              << "unable to open primary document entity '" << source.id() << "'" << std::endl;
+    return true;
+  }
+  xrq5_bound_parser(parser, source.size());
+  return xrq5_sax_state<attrf>::start(handler, file, &source, token);
 }
 
 int SAX_File_Parser::parse(char** tag, char** value) {

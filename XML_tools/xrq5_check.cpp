@@ -3,7 +3,9 @@
 // elements as they arrive, those of the meaning checks of the kind.
 #include "xrq5_check.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -1152,26 +1154,34 @@ xrq5_check_result xrq5_check_file(const std::string& path, const xrq5_check_opti
         whole_file(path, "unreadable", "cannot open a file whose name holds a NUL byte"));
     return result;
   }
-  FILE* f = fopen(path.c_str(), "rb");
+  // Opened without blocking (a FIFO with no writer then reads as empty); a folder is
+  // refused.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   struct stat st;
-  if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-    fclose(f);
-    f = nullptr;
-    errno = EISDIR;
-  }
-  if (f == nullptr) {
+  int error = fd < 0 ? errno : 0;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
+  if (error != 0) {
+    if (fd >= 0) close(fd);
     result.findings.push_back(
-        whole_file(path, "unreadable", "cannot open '" + path + "': " + strerror(errno)));
+        whole_file(path, "unreadable", "cannot open '" + path + "': " + strerror(error)));
     return result;
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::string text;
   char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  const bool failed = ferror(f) != 0;
-  const int error = errno;
-  fclose(f);
-  if (failed) {
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      text.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = errno;
+      break;
+    }
+  }
+  close(fd);
+  if (error != 0) {
     result.findings.push_back(
         whole_file(path, "unreadable", "cannot read '" + path + "': " + strerror(error)));
     return result;

@@ -10,6 +10,7 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "xrq5_file_source.h"
 #include "xrq5_parser_factory.h"
 #include "xrq5_parser_memory.h"
 
@@ -47,11 +48,12 @@ class parse_errors : public xercesc::HandlerBase {
   void fatalError(const xercesc::SAXParseException& e) override { note(e); }
   int count = 0;
   std::string first;
+  std::string file_id;  // the file's name for messages, when reading a file
 
  private:
   void note(const xercesc::SAXParseException& e) {
     if (count++ == 0)
-      first = text_of(e.getSystemId()) + ", line " + std::to_string(e.getLineNumber()) +
+      first = (file_id.empty() ? text_of(e.getSystemId()) : file_id) + ", line " + std::to_string(e.getLineNumber()) +
               ", char " + std::to_string(e.getColumnNumber()) + ": " + text_of(e.getMessage());
   }
 };
@@ -82,10 +84,20 @@ bool xrq5_gige_fill(const char* name, const xercesc::InputSource* source, size_t
       parser->setCreateCommentNodes(false);
       // Only counts: without it a malformed file parsed to an empty document silently.
       parser->setErrorHandler(&errors);
-      if (source)
+      if (source) {
         parser->parse(*source);
-      else
-        parser->parse(name);
+      } else {
+        // By the name as given (see xrq5_file_source.h).
+        const xrq5_file_source file(name);
+        if (!file.ok()) {
+          printf("An error occurred during parsing  Message: , line 0, char 0: unable to open primary document entity '%s'\n",
+                 file.id().c_str());
+          failed = true;
+        } else {
+          errors.file_id = file.id();
+          parser->parse(file);
+        }
+      }
     } catch (const xercesc::OutOfMemoryException&) {
       printf("OutOfMemoryException\n");
       failed = true;

@@ -98,7 +98,7 @@ bool start_parse(xercesc::SAXParser* parser, const char* file, const xercesc::In
     return true;
   } catch (const xercesc::XMLException& e) {
     transcoded msg(e.getMessage());
-    if (deliver(XRQ5_SEVERITY_FATAL, source ? nullptr : file, 0, 0, msg.c_str())) return true;
+    if (deliver(XRQ5_SEVERITY_FATAL, file, 0, 0, msg.c_str())) return true;
     std::cerr << "\nError during parsing memory stream:\n"
               << "Exception message is:  \n"
               << msg.c_str() << std::endl;

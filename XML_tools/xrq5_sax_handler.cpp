@@ -10,6 +10,7 @@
 
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
+#include "xrq5_file_source.h"
 #include "xrq5_parser_factory.h"
 #include "xrq5_sax_common.h"
 #include "xrq5_sax_state.h"
@@ -242,10 +243,10 @@ bool xrq5_sax_state<Attr>::start(xrq5_sax_handler<Attr>& h, const char* file,
   xrq5_sax_state& st = *h.state;
   const bool unsound = st.unsound;
   st.unsound = st.mid_document = true;
-  if (source == nullptr && file != nullptr)
-    st.given_name = file;
-  else
-    st.given_name.clear();
+  // A file comes with its own source: its messages show the name's own bytes.
+  const auto* named = dynamic_cast<const xrq5_file_source*>(source);
+  st.file_id = named != nullptr ? named->id() : "";
+  st.given_name = named != nullptr ? named->name() : file != nullptr ? file : "";
   const bool failed = xrq5_sax::start_parse(st.parser, file, source, token);
   // A failed start leaves the parser unsound: it is not kept for another document.
   st.unsound = unsound || failed;
@@ -489,7 +490,8 @@ void xrq5_sax_handler<Attr>::report(const char* kind, const xercesc::SAXParseExc
   if (!xrq5_sax::deliver(severity, state->given_name.empty() ? nullptr : state->given_name.c_str(),
                          static_cast<unsigned long>(exc.getLineNumber()),
                          static_cast<unsigned long>(exc.getColumnNumber()), msg.c_str()))
-    std::cerr << "\n" << kind << " at (file " << id.c_str() << ", line "
+    std::cerr << "\n" << kind << " at (file "
+              << (state->file_id.empty() ? id.c_str() : state->file_id.c_str()) << ", line "
               << static_cast<unsigned long long>(exc.getLineNumber()) << ", char "
               << static_cast<unsigned long long>(exc.getColumnNumber()) << "): " << msg.c_str()
               << std::endl;

@@ -92,7 +92,11 @@ struct xrq5_sax_state {
   // the start failed), and the parser is then only fit to be deleted.
   bool unsound = false;
   bool mid_document = false;  // started, and the end not reached yet
-  std::string given_name;     // the file as the caller named it; empty for memory
+  // The file being read: as its default messages name it (the bytes of its full name,
+  // never transcoded), and as the caller named it (for a problem handler). Both are
+  // empty for a document in memory.
+  std::string file_id;
+  std::string given_name;
 };
 
 #endif  // XRQ5_SAX_STATE_H

@@ -5,7 +5,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -25,6 +27,7 @@
 #include "user_case_trigger.h"
 #include "xrq5_check.h"
 #include "xrq5_gige_descr.h"
+#include "xrq5_text.h"
 #include "xrq5_messages.h"
 
 namespace py = pybind11;
@@ -125,18 +128,19 @@ std::string path_bytes(const py::object& path) {
 // The file `path` (given as `given`) opens for reading, or OSError of its kind
 // (FileNotFoundError, PermissionError, IsADirectoryError, ...) with the name.
 void must_open(const py::object& given, const std::string& path) {
-  FILE* f = fopen(path.c_str(), "rb");
+  // Non-blocking, so that a FIFO with no writer does not hold the interpreter here.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st;
-  if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-    fclose(f);
-    f = nullptr;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    fd = -1;
     errno = EISDIR;
   }
-  if (f == nullptr) {
+  if (fd < 0) {
     PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, given.ptr());
     throw py::error_already_set();
   }
-  fclose(f);
+  close(fd);
 }
 
 // The encoding a document's XML declaration names, or UTF-8 (the XML default).
@@ -203,10 +207,10 @@ py::str text_of(const char (&field)[N]) {
   return text(field, strnlen(field, N));
 }
 
-// Longer text is cut to fit, as the readers cut it.
+// Longer text is cut to fit, as the readers cut it: never inside a UTF-8 character.
 template <size_t N>
 void set_text(char (&field)[N], const std::string& s) {
-  const size_t n = std::min(s.size(), N - 1);
+  const size_t n = xrq5_internal::cut_length(s.c_str(), N - 1);
   memcpy(field, s.data(), n);
   memset(field + n, 0, N - n);
 }
@@ -221,6 +225,27 @@ std::vector<char> c_string(const std::string& s) {
   return v;
 }
 
+// The record behind `h`; TypeError for None or any other type (a null record would
+// reach the library).
+template <class T>
+T* record_of(py::handle h) {
+  if (h.is_none() || !py::isinstance<T>(h))
+    throw py::type_error("expected " + py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
+                         " records, got " + py::str(h.get_type().attr("__name__")).cast<std::string>());
+  return h.cast<T*>();
+}
+
+// `h` as a T; TypeError (not the RuntimeError of a failed cast) when it is none.
+template <class T>
+T cast_or_type_error(py::handle h, const char* expected) {
+  try {
+    return h.cast<T>();
+  } catch (const py::cast_error&) {
+    throw py::type_error(std::string("expected ") + expected + ", got " +
+                         py::str(h.get_type().attr("__name__")).cast<std::string>());
+  }
+}
+
 // A Python iterable of records as the library's vector of pointers, borrowed: `keep`
 // holds the objects (a generator's would die at once) while the pointers are used.
 template <class T>
@@ -229,10 +254,7 @@ struct borrowed {
   std::vector<T*> ptrs;
   explicit borrowed(const py::iterable& records) {
     for (py::handle h : records) {
-      if (!py::isinstance<T>(h))
-        throw py::type_error("expected " + py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
-                             " records, got " + py::str(h.get_type().attr("__name__")).cast<std::string>());
-      ptrs.push_back(h.cast<T*>());
+      ptrs.push_back(record_of<T>(h));
       keep.append(h);
     }
   }
@@ -596,9 +618,13 @@ void set_blocks(xrq5_ev_entry& e, const py::object& blocks) {
   std::unique_ptr<std::vector<xrq5_ev_sb_list*>> fresh;
   xrq5_ev_entry scratch{};
   if (!blocks.is_none()) {
+    // Every item is taken before anything is built: a wrong one changes nothing.
+    std::vector<std::pair<std::string, std::vector<std::string>>> pairs;
+    for (py::handle b : blocks)
+      pairs.push_back(cast_or_type_error<std::pair<std::string, std::vector<std::string>>>(
+          b, "(name, [channel, ...]) pairs"));
     scratch.sb_list = new std::vector<xrq5_ev_sb_list*>();
-    for (py::handle b : blocks) {
-      auto pair = b.cast<std::pair<std::string, std::vector<std::string>>>();
+    for (const auto& pair : pairs) {
       auto* sb = new xrq5_ev_sb_list();
       scratch.sb_list->push_back(sb);
       // The reader keeps at most 254 characters of a block name.
@@ -703,7 +729,7 @@ void replace_owned(std::vector<R*>& owned, int& count, const py::iterable& recor
                    R* (*clone)(R*), void (*drop)(R*)) {
   std::vector<R*> fresh;
   try {
-    for (py::handle h : records) fresh.push_back(clone(h.cast<R*>()));
+    for (py::handle h : records) fresh.push_back(clone(record_of<R>(h)));
   } catch (...) {
     for (R* r : fresh) drop(r);
     throw;
@@ -1035,7 +1061,7 @@ std::vector<xrq5_evb_event> read_events(const py::object& path_arg) {
   must_open(path_arg, path);
   std::vector<xrq5_evb_event> events;
   std::string error;
-  const int r = xrq5_evb_read_file(path.c_str(), &events, &error);
+  const int r = xrq5_evb_read_file(c_string(path).data(), &events, &error);
   if (r != XRQ5_EVB_OK) fail(error, r);
   return events;
 }
@@ -1077,7 +1103,8 @@ py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
     events = given_events->ptrs;
   }
   std::vector<char> given;
-  if (!env_dict.is_none()) given = dictionary_block(env_dict.cast<py::list>());
+  if (!env_dict.is_none())
+    given = dictionary_block(cast_or_type_error<py::list>(env_dict, "a list of dictionary entries"));
 
   const size_t n = events.size();
   std::vector<py::array_t<float>> results;

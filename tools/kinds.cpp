@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cleanup.h"
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
@@ -70,15 +71,17 @@ bool copy_to_stdout(const char* path) {
 
 // A temporary file that a text listing is written to before it is copied out.
 struct temp_file {
-  temp_file() {
-    const int fd = mkstemp(path);
-    ok = fd >= 0;
-    if (ok) close(fd);
+  temp_file() : name(make_temporary()) {
+    ok = !name.empty();
+    path = const_cast<char*>(name.c_str());
   }
   ~temp_file() {
-    if (ok) remove(path);
+    if (ok) forget_temporary(name);
   }
-  char path[32] = "/tmp/xrq5xml-XXXXXX";
+  temp_file(const temp_file&) = delete;
+  temp_file& operator=(const temp_file&) = delete;
+  std::string name;
+  char* path;
   bool ok;
 };
 

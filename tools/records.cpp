@@ -1,6 +1,7 @@
 #include "records.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,8 +30,110 @@ std::string field_text(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
 }
 
+namespace {
+
+// Length of the valid UTF-8 sequence at p (at most `left` bytes), or 0.
+size_t utf8_length(const unsigned char* p, size_t left) {
+  const unsigned char b = p[0];
+  if (b < 0x80) return 1;
+  size_t n;
+  unsigned int c;
+  if (b >= 0xC2 && b <= 0xDF) n = 2, c = b & 0x1Fu;
+  else if (b >= 0xE0 && b <= 0xEF) n = 3, c = b & 0x0Fu;
+  else if (b >= 0xF0 && b <= 0xF4) n = 4, c = b & 0x07u;
+  else return 0;
+  if (n > left) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (p[i] & 0x3Fu);
+  }
+  if ((n == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (n == 4 && (c < 0x10000 || c > 0x10FFFF)))
+    return 0;
+  return n;
+}
+
+bool valid_utf8(const std::string& s) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = utf8_length(p + i, s.size() - i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+// The JSON string for `s` (quotes included) as the dump writes one, but with each byte
+// that is not part of a UTF-8 character as \udcXX: the escape that Python's
+// surrogateescape and os.fsencode() turn back into that byte.
+std::string escaped_json_string(const std::string& s) {
+  std::string out = "\"";
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  char hex[8];
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = utf8_length(p + i, s.size() - i);
+    if (n == 0) {
+      snprintf(hex, sizeof hex, "\\udc%02x", p[i]);
+      out += hex;
+      ++i;
+      continue;
+    }
+    if (n == 1) {
+      const std::string one = json(std::string(1, static_cast<char>(p[i]))).dump();
+      out.append(one, 1, one.size() - 2);
+    } else {
+      out.append(s, i, n);
+    }
+    i += n;
+  }
+  return out + "\"";
+}
+
+// Strings that are not UTF-8 are put aside and a token of their own stands in for
+// each; false when there were none.
+bool set_aside(json& j, const std::string& nonce, std::vector<std::string>* aside) {
+  bool any = false;
+  if (j.is_string()) {
+    const std::string& s = j.get_ref<const std::string&>();
+    if (valid_utf8(s)) return false;
+    aside->push_back(s);
+    j = nonce + std::to_string(aside->size() - 1) + "#";
+    return true;
+  }
+  if (j.is_structured())
+    for (auto& v : j) any = set_aside(v, nonce, aside) || any;
+  return any;
+}
+
+}  // namespace
+
 std::string json_text(const nlohmann::json& j, int indent) {
-  return j.dump(indent, ' ', false, json::error_handler_t::replace);
+  try {
+    return j.dump(indent);
+  } catch (const json::type_error&) {
+    // Some text is not UTF-8 (a file name in Latin-1, say): escaped byte by byte below.
+  }
+  json copy = j;
+  std::vector<std::string> aside;
+  const std::string nonce = "xrq5-not-utf8-" + std::to_string(reinterpret_cast<uintptr_t>(&copy)) + "-";
+  set_aside(copy, nonce, &aside);
+  std::string text = copy.dump(indent, ' ', false, json::error_handler_t::replace);
+  std::string out;
+  size_t at = 0;
+  for (size_t found; (found = text.find("\"" + nonce, at)) != std::string::npos;) {
+    const size_t number = found + 1 + nonce.size();
+    const size_t end = text.find("#\"", number);
+    const size_t index = std::strtoul(text.c_str() + number, nullptr, 10);
+    out.append(text, at, found - at);
+    if (end == std::string::npos || index >= aside.size()) {
+      at = found + 1;
+      out += '"';
+      continue;
+    }
+    out += escaped_json_string(aside[index]);
+    at = end + 2;
+  }
+  out.append(text, at, std::string::npos);
+  return out;
 }
 
 #define TEXT(rec, f) field_text((rec).f, sizeof (rec).f)

@@ -24,7 +24,8 @@ nlohmann::json float_json(float f);
 // Text of a fixed-size character field, up to its NUL.
 std::string field_text(const char* field, size_t size);
 
-// Dumps `j` for standard output; text that is not UTF-8 is replaced, never thrown on.
+// Dumps `j` for standard output. Text that is not UTF-8 (a file name in Latin-1) is
+// never thrown on: each byte outside a UTF-8 character is written \udcXX.
 std::string json_text(const nlohmann::json& j, int indent);
 
 #endif  // XRQ5_TOOL_RECORDS_H

@@ -10,6 +10,7 @@
 
 #include "files.h"
 #include "kinds.h"
+#include "records.h"
 #include "xrq5_check.h"
 
 namespace {
@@ -46,6 +47,16 @@ std::string plural(size_t n, const char* what) {
 }
 
 int check_file(run& out, const std::string& file, const xrq5_check_options& options) {
+  // Folders, FIFOs and devices are refused here, without blocking on them.
+  const std::string why = why_unreadable(file.c_str());
+  if (!why.empty()) {
+    xrq5_finding f;
+    f.file = file;
+    f.code = "unreadable";
+    f.message = "cannot open '" + shown_name(file) + "': " + why;
+    out.report(f);
+    return EXIT_UNREADABLE;
+  }
   const xrq5_check_result r = xrq5_check_file(file, options);
   for (const xrq5_finding& f : r.findings)
     if (f.code == "xcd") {
@@ -77,12 +88,11 @@ int check_file(run& out, const std::string& file, const xrq5_check_options& opti
 int strict_check_command(const strict_options& opt) {
   // The descriptions given are checked once, before any document.
   for (const std::string& x : opt.xcd) {
-    FILE* f = fopen(x.c_str(), "rb");
-    if (f == nullptr) {
-      fprintf(stderr, "xrq5xml check: cannot open '%s': %s\n", x.c_str(), strerror(errno));
+    const std::string why = why_unreadable(x.c_str());
+    if (!why.empty()) {
+      fprintf(stderr, "xrq5xml check: cannot open '%s': %s\n", x.c_str(), why.c_str());
       return EXIT_UNREADABLE;
     }
-    fclose(f);
   }
   xrq5_check_options options;
   options.classic = classic_layout();
@@ -94,6 +104,6 @@ int strict_check_command(const strict_options& opt) {
     if (s < 0) return -s;
     if (s > status) status = s;
   }
-  if (opt.json) printf("%s\n", out.json.dump(2).c_str());
+  if (opt.json) printf("%s\n", json_text(out.json, 2).c_str());
   return status;
 }

@@ -29,12 +29,14 @@
 #include "kinds.h"
 #include "records.h"
 #include "select.h"
+#include "cleanup.h"
 #include "stdout_guard.h"
 #include "strict.h"
 #include "suggest.h"
 #include "xrq5_messages.h"
 #include "user_case_trigger.h"
 #include "xrq5_version.h"
+#include "xrq5_file_source.h"
 #include "xrq5_parser_factory.h"
 
 namespace {
@@ -132,12 +134,13 @@ bool find_root(const char* file, std::string* root, bool* stopped) {
     xrq5_parser_memory memory;  // outlives the parser
     xercesc::SAXParser* p = nullptr;
     try {
-      p = xrq5_make_parser<xercesc::SAXParser>(&memory, xrq5_file_size(file));
+      const xrq5_file_source source(file);  // the name as given
+      p = xrq5_make_parser<xercesc::SAXParser>(&memory, source.size());
       p->setDocumentHandler(&h);
       p->setErrorHandler(&h);
       p->setValidationScheme(xercesc::SAXParser::Val_Never);
       xercesc::XMLPScanToken token;
-      bool more = p->parseFirst(file, token);
+      bool more = source.ok() && p->parseFirst(source, token);
       while (more && !h.found && !h.failed) more = p->parseNext(token);
     } catch (...) {
       *stopped = true;
@@ -680,13 +683,23 @@ int main(int argc, char** argv) {
   // A file-size limit makes a write fail (and the writer keep the old file) instead of
   // killing the tool halfway.
   signal(SIGXFSZ, SIG_IGN);
+  install_cleanup_handlers();
   int status;
+  const std::string command = argc > 1 ? argv[1] : "";
+  auto stopped = [&](const char* what) {
+    fflush(stdout);
+    fprintf(stderr, "xrq5xml%s%s: stopped by an unexpected error: %s\n", command.empty() ? "" : " ",
+            command.c_str(), what);
+    return EXIT_PROBLEMS;
+  };
   try {
     status = run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    status = stopped("out of memory");
+  } catch (const std::exception& e) {
+    status = stopped(e.what());
   } catch (...) {
-    fflush(stdout);
-    fprintf(stderr, "xrq5xml: stopped by an unexpected error (out of memory?)\n");
-    status = EXIT_PROBLEMS;
+    status = stopped("an exception of unknown type");
   }
   const bool convert = argc > 1 && std::string(argv[1]) == "convert";
   const int flush_error = fflush(stdout) != 0 ? errno : 0;
