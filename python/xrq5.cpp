@@ -226,9 +226,9 @@ void set_text(char (&field)[N], const std::string& s) {
   memset(field + n, 0, N - n);
 }
 
-#define TEXT_FIELD(cls, T, f) \
+#define TEXT_FIELD(cls, T, f, doc) \
   cls.def_property(#f, [](const T& r) { return text_of(r.f); }, \
-                   [](T& r, const std::string& s) { set_text(r.f, s); })
+                   [](T& r, const std::string& s) { set_text(r.f, s); }, doc)
 
 std::vector<char> c_string(const std::string& s) {
   std::vector<char> v(s.begin(), s.end());
@@ -400,28 +400,30 @@ void bind_triggers(py::module_& m) {
     t->operation = xrq5_get_operation_index(const_cast<char*>("GT"));
     t->time = time(nullptr);
     return trigger_holder(t);
-  }));
+  }), "A trigger as a list reader starts one: MEAN, GT, made now, everything else zero.");
   using T = xrq5_user_case_trigger;
-  TEXT_FIELD(c, T, channel);
-  TEXT_FIELD(c, T, description);
-  TEXT_FIELD(c, T, group);
-  c.def_readwrite("subchannel", &T::subchannel)
-      .def_readwrite("function", &T::function)
-      .def_readwrite("operation", &T::operation)
-      .def_readwrite("low", &T::low)
-      .def_readwrite("upper", &T::upper)
-      .def_readwrite("bitmask", &T::bitmask)
-      .def_readwrite("time", &T::time)
-      .def_readwrite("pre_mode", &T::pre_mode)
-      .def_readwrite("post_mode", &T::post_mode)
-      .def_readwrite("valid", &T::valid)
+  TEXT_FIELD(c, T, channel, "The channel (property) whose data the trigger examines.");
+  TEXT_FIELD(c, T, description, "Free text.");
+  TEXT_FIELD(c, T, group, "Name of the group the trigger belongs to.");
+  c.def_readwrite("subchannel", &T::subchannel, "Sub-channel inside the channel's block.")
+      .def_readwrite("function", &T::function, "Function registry row, 0..31.")
+      .def_readwrite("operation", &T::operation, "Operation registry row, 0..31.")
+      .def_readwrite("low", &T::low, "Low limit of the operation.")
+      .def_readwrite("upper", &T::upper, "Upper limit of the operation.")
+      .def_readwrite("bitmask", &T::bitmask, "Mask of the AND and BITS operations.")
+      .def_readwrite("time", &T::time, "Creation time, seconds since the epoch.")
+      .def_readwrite("pre_mode", &T::pre_mode, "Carried for the caller, never interpreted.")
+      .def_readwrite("post_mode", &T::post_mode, "Carried for the caller, never interpreted.")
+      .def_readwrite("valid", &T::valid, "For the caller; 0 in triggers read from XML.")
       .def_property(
           "fparam", [](const T& t) { return std::vector<float>(t.fparam, t.fparam + 16); },
           [](T& t, const std::vector<float>& v) {
             if (v.size() > 16) throw py::value_error("at most 16 function parameters");
             std::fill(t.fparam, t.fparam + 16, 0.0f);
             std::copy(v.begin(), v.end(), t.fparam);
-          })
+          },
+          "The 16 function parameters ([0] start, [1] end, [2] step of a range); set at "
+          "most 16, the rest become 0.")
       .def_property(
           "function_name", [](const T& t) { return std::string(xrq5_get_function_string(t.function)); },
           [](T& t, const std::string& name) {
@@ -429,7 +431,8 @@ void bind_triggers(py::module_& m) {
             const int i = xrq5_get_function_index(n.data());
             if (i < 0) throw py::value_error("no trigger function named '" + name + "'");
             t.function = i;
-          })
+          },
+          "Name of the function's registry row; setting an unknown name raises ValueError.")
       .def_property(
           "operation_name",
           [](const T& t) { return std::string(xrq5_get_operation_string(t.operation)); },
@@ -438,10 +441,13 @@ void bind_triggers(py::module_& m) {
             const int i = xrq5_get_operation_index(n.data());
             if (i < 0) throw py::value_error("no trigger operation named '" + name + "'");
             t.operation = i;
-          })
-      .def_property_readonly("result", [](const T& t) { return optional_cell(t.fresult); })
+          },
+          "Name of the operation's registry row; setting an unknown name raises ValueError.")
+      .def_property_readonly("result", [](const T& t) { return optional_cell(t.fresult); },
+                             "The latest function result, None before the first evaluation.")
       .def_property_readonly("previous_result",
-                             [](const T& t) { return optional_cell(t.fprevresult); })
+                             [](const T& t) { return optional_cell(t.fprevresult); },
+                             "The previous plain result (DIFF functions only), or None.")
       .def("same_as", [](T& a, T& b) { return XRQ5_USER_THESAME(&a, &b); },
            "True when both triggers have the same settings (times, modes and results aside).")
       .def("to_dict", [](py::handle self) {
@@ -449,7 +455,7 @@ void bind_triggers(py::module_& m) {
                               "low", "upper", "bitmask", "operation", "operation_name", "time",
                               "description", "pre_mode", "group", "post_mode", "valid",
                               "result"});
-      })
+      }, "The trigger's settings and latest result as a dict.")
       .def("__repr__", [](const T& t) {
         return text("<Trigger " + raw_of(t.channel) + " " + xrq5_get_function_string(t.function) +
                     " " + xrq5_get_operation_string(t.operation) + ">");
@@ -557,17 +563,20 @@ void bind_env_entry(py::module_& m, const char* name, const char* doc) {
      E* e = zeroed<E>();
      e->index = -1;
      return Holder(e);
-   }))
-      .def_readwrite("index", &E::index)
+   }), "An entry with index -1 and everything else zero.")
+      .def_readwrite("index", &E::index, "Position of the channel in the dictionary block; -1 when none.")
       .def_property("prop", [](const E& e) { return text_of(e.data.env_prop); },
-                    [](E& e, const std::string& s) { set_text(e.data.env_prop, s); })
+                    [](E& e, const std::string& s) { set_text(e.data.env_prop, s); },
+                    "The channel's control-system property.")
       .def_property("abs_delta", [](const E& e) { return e.data.env_ch_abs_delta; },
-                    [](E& e, float v) { e.data.env_ch_abs_delta = v; })
+                    [](E& e, float v) { e.data.env_ch_abs_delta = v; },
+                    "Absolute change of the value that is recorded.")
       .def_property("rel_delta", [](const E& e) { return e.data.env_ch_rel_delta; },
-                    [](E& e, float v) { e.data.env_ch_rel_delta = v; })
+                    [](E& e, float v) { e.data.env_ch_rel_delta = v; },
+                    "Relative change of the value that is recorded.")
       .def("to_dict", [](py::handle self) {
         return dict_of(self, {"index", "prop", "abs_delta", "rel_delta"});
-      })
+      }, "The entry as a dict.")
       .def("__repr__", [name](const E& e) {
         return text(std::string("<") + name + " " + std::to_string(e.index) + " " +
                raw_of(e.data.env_prop) + ">");
@@ -659,23 +668,28 @@ void bind_ev_list(py::module_& m) {
   using E = xrq5_ev_entry;
   py::class_<E, ev_entry_holder> entry(m, "EventEntry",
                                        "One wanted event type of an event list.");
-  entry.def(py::init([] { return ev_entry_holder(new xrq5_ev_entry()); }))
+  entry.def(py::init([] { return ev_entry_holder(new xrq5_ev_entry()); }),
+            "An entry of event type 0 for the full event, everything else zero.")
       .def_property("evtype", [](const E& e) { return static_cast<int>(e.evtype); },
-                    [](E& e, int t) { e.evtype = static_cast<XRQ5_EVTYPE>(t); })
+                    [](E& e, int t) { e.evtype = static_cast<XRQ5_EVTYPE>(t); },
+                    "The event type number.")
       .def_property_readonly("evtype_name",
-                             [](const E& e) { return std::string(event_name_itoa(e.evtype)); })
+                             [](const E& e) { return std::string(event_name_itoa(e.evtype)); },
+                             "Name of the event type.")
       .def_property("min_time_sec", [](const E& e) { return e.min_ev_time.timeup; },
-                    [](E& e, uint32_t v) { e.min_ev_time.timeup = v; })
+                    [](E& e, uint32_t v) { e.min_ev_time.timeup = v; },
+                    "Seconds of the least time between two wanted events.")
       .def_property("min_time_usec", [](const E& e) { return e.min_ev_time.timelow; },
-                    [](E& e, uint32_t v) { e.min_ev_time.timelow = v; })
-      .def_readwrite("tmask", &E::tmask)
-      .def_readwrite("priority", &E::priority)
+                    [](E& e, uint32_t v) { e.min_ev_time.timelow = v; },
+                    "Microseconds of the least time between two wanted events.")
+      .def_readwrite("tmask", &E::tmask, "Trigger mask; 0 by default.")
+      .def_readwrite("priority", &E::priority, "Priority; 0 by default.")
       .def_property("blocks", &blocks_of, &set_blocks,
                     "None for the full event, else [(block name, [channel, ...]), ...]")
       .def("to_dict", [](py::handle self) {
         return dict_of(self, {"evtype", "evtype_name", "min_time_sec", "min_time_usec", "tmask",
                               "priority", "blocks"});
-      })
+      }, "The entry as a dict.")
       .def("__repr__", [](const E& e) {
         return std::string("<EventEntry ") + event_name_itoa(e.evtype) + ">";
       });
@@ -775,11 +789,13 @@ py::list take_channels(int r, std::vector<chan_descr_2010*>& list, const std::st
 
 void bind_channels(py::module_& m) {
   py::class_<bit_descr, std::unique_ptr<bit_descr>> bit(m, "Bit", "A named bit of a channel.");
-  bit.def(py::init([] { return std::unique_ptr<bit_descr>(new bit_descr()); }))
-      .def_readwrite("bit", &bit_descr::bit);
-  TEXT_FIELD(bit, bit_descr, bit_name);
-  TEXT_FIELD(bit, bit_descr, bit_desc);
-  bit.def("to_dict", [](py::handle self) { return dict_of(self, {"bit", "bit_name", "bit_desc"}); })
+  bit.def(py::init([] { return std::unique_ptr<bit_descr>(new bit_descr()); }),
+          "Bit 0 with no name.")
+      .def_readwrite("bit", &bit_descr::bit, "Bit number.");
+  TEXT_FIELD(bit, bit_descr, bit_name, "Name (at most 63 bytes).");
+  TEXT_FIELD(bit, bit_descr, bit_desc, "Description (at most 79 bytes).");
+  bit.def("to_dict", [](py::handle self) { return dict_of(self, {"bit", "bit_name", "bit_desc"}); },
+          "The bit as a dict.")
       .def("__repr__", [](const bit_descr& b) {
         return text("<Bit " + std::to_string(b.bit) + " " + raw_of(b.bit_name) + ">");
       });
@@ -787,14 +803,15 @@ void bind_channels(py::module_& m) {
 
   py::class_<stat_descr, std::unique_ptr<stat_descr>> stat(m, "Statistic",
                                                            "A statistic of a dimension.");
-  stat.def(py::init([] { return std::unique_ptr<stat_descr>(new stat_descr()); }))
-      .def_readwrite("stat", &stat_descr::stat);
-  TEXT_FIELD(stat, stat_descr, stat_name);
-  TEXT_FIELD(stat, stat_descr, stat_desc);
-  TEXT_FIELD(stat, stat_descr, units);
+  stat.def(py::init([] { return std::unique_ptr<stat_descr>(new stat_descr()); }),
+           "Statistic 0 with no name.")
+      .def_readwrite("stat", &stat_descr::stat, "Statistic id.");
+  TEXT_FIELD(stat, stat_descr, stat_name, "Name (at most 63 bytes).");
+  TEXT_FIELD(stat, stat_descr, stat_desc, "Description (at most 79 bytes).");
+  TEXT_FIELD(stat, stat_descr, units, "Units (at most 15 bytes).");
   stat.def("to_dict", [](py::handle self) {
         return dict_of(self, {"stat", "stat_name", "stat_desc", "units"});
-      })
+      }, "The statistic as a dict.")
       .def("__repr__", [](const stat_descr& x) {
         return text("<Statistic " + std::to_string(x.stat) + " " + raw_of(x.stat_name) + ">");
       });
@@ -802,11 +819,12 @@ void bind_channels(py::module_& m) {
 
   py::class_<dim_descr, dim_holder> dim(m, "Dimension",
                                                                   "A dimension of a channel.");
-  dim.def(py::init([] { return dim_holder(new dim_descr()); }))
-      .def_readwrite("dim", &dim_descr::dim);
-  TEXT_FIELD(dim, dim_descr, dim_name);
-  TEXT_FIELD(dim, dim_descr, dim_desc);
-  TEXT_FIELD(dim, dim_descr, units);
+  dim.def(py::init([] { return dim_holder(new dim_descr()); }),
+          "Dimension 0 with no name and no statistics.")
+      .def_readwrite("dim", &dim_descr::dim, "Dimension id.");
+  TEXT_FIELD(dim, dim_descr, dim_name, "Name (at most 63 bytes).");
+  TEXT_FIELD(dim, dim_descr, dim_desc, "Description (at most 79 bytes).");
+  TEXT_FIELD(dim, dim_descr, units, "Units (at most 15 bytes).");
   dim.def_property(
          "stats",
          [](dim_descr& d) {
@@ -822,7 +840,7 @@ void bind_channels(py::module_& m) {
         for (py::handle s : self.attr("stats")) stats.append(s.attr("to_dict")());
         d["stats"] = stats;
         return d;
-      })
+      }, "The dimension and its statistics as a dict.")
       .def("__repr__", [](const dim_descr& x) {
         return text("<Dimension " + std::to_string(x.dim) + " " + raw_of(x.dim_name) + ">");
       });
@@ -835,20 +853,22 @@ void bind_channels(py::module_& m) {
     ch->db_key = -1;
     ch->max_size = 1;
     return channel_holder(ch);
-  }));
-  c.def_readwrite("stream", &C::stream)
-      .def_readwrite("ev_type", &C::ev_type)
-      .def_readwrite("count", &C::count)
-      .def_readwrite("dtype", &C::dtype)
-      .def_readwrite("db_key", &C::db_key)
-      .def_readwrite("max_size", &C::max_size)
-      .def_readwrite("set_point", &C::set_point);
-  TEXT_FIELD(c, C, prop_name);
-  TEXT_FIELD(c, C, daq_name);
-  TEXT_FIELD(c, C, prop_desc);
-  TEXT_FIELD(c, C, units);
-  TEXT_FIELD(c, C, sb_name);
-  TEXT_FIELD(c, C, subsystem);
+  }), "A channel as a reader starts one: db_key -1, max_size 1, everything else zero.");
+  c.def_readwrite("stream", &C::stream, "Mask of the DAQ streams.")
+      .def_readwrite("ev_type", &C::ev_type,
+                     "Event type number, or a mask of types when read with shift.")
+      .def_readwrite("count", &C::count, "Number of sub-channels.")
+      .def_readwrite("dtype", &C::dtype,
+                     "Sub-block type number, or a mask of types when read with shift.")
+      .def_readwrite("db_key", &C::db_key, "Database key; -1 when none.")
+      .def_readwrite("max_size", &C::max_size, "Number of values; 1 for a scalar.")
+      .def_readwrite("set_point", &C::set_point, "Non-zero for a set point.");
+  TEXT_FIELD(c, C, prop_name, "Control-system property (address); the key of a list.");
+  TEXT_FIELD(c, C, daq_name, "Name of the channel in the DAQ.");
+  TEXT_FIELD(c, C, prop_desc, "Description.");
+  TEXT_FIELD(c, C, units, "Units (at most 15 bytes).");
+  TEXT_FIELD(c, C, sb_name, "Server block that carries the channel.");
+  TEXT_FIELD(c, C, subsystem, "Subsystem name (at most 63 bytes).");
   c.def_property(
        "bits",
        [](C& ch) { return copies<bit_descr, std::unique_ptr<bit_descr>>(ch.bits, xrq5_clone_bit_descr); },
@@ -872,7 +892,7 @@ void bind_channels(py::module_& m) {
         d["bits"] = bits;
         d["dims"] = dims;
         return d;
-      })
+      }, "The channel with its bits and dimensions as a dict.")
       .def("__repr__", [](const C& ch) {
         return text("<ChannelDescription " + raw_of(ch.prop_name) + ">");
       });
@@ -937,24 +957,25 @@ void bind_channels(py::module_& m) {
 void bind_camera(py::module_& m) {
   using F = XRQ5GigEFeature;
   py::class_<F, feature_holder> feature(m, "CameraFeature", "One feature of a GigE camera.");
-  feature.def(py::init([] { return feature_holder(new F{}); }))
-      .def_readwrite("type", &F::type)
+  feature.def(py::init([] { return feature_holder(new F{}); }), "A feature of type 0 with no texts.")
+      .def_readwrite("type", &F::type, "Feature type (the row of its tag).")
       .def_property_readonly("type_name", [](const F& f) {
         return f.type >= 0 && f.type < FEATURE_TYPE_MAX ? std::string(FeatureTags[f.type])
                                                         : std::string("UNKNOWN");
-      })
+      }, "Tag of the feature type; UNKNOWN outside the table.")
       .def_property("name", [](const F& x) { return text(x.name); },
-                    [](F& x, const std::string& v) { x.name = v; })
+                    [](F& x, const std::string& v) { x.name = v; }, "The feature's Name.")
       .def_property("extension", [](const F& x) { return text(x.extension); },
-                    [](F& x, const std::string& v) { x.extension = v; })
+                    [](F& x, const std::string& v) { x.extension = v; },
+                    "From Extension or PvRename.")
       .def_property("tooltip", [](const F& x) { return text(x.tooltip); },
-                    [](F& x, const std::string& v) { x.tooltip = v; })
+                    [](F& x, const std::string& v) { x.tooltip = v; }, "From ToolTip.")
       .def_property("description", [](const F& x) { return text(x.description); },
-                    [](F& x, const std::string& v) { x.description = v; })
+                    [](F& x, const std::string& v) { x.description = v; }, "From Description.")
       .def("to_dict", [](py::handle self) {
         return dict_of(self, {"type", "type_name", "name", "extension", "tooltip",
                               "description"});
-      })
+      }, "The feature as a dict.")
       .def("__repr__", [](const F& f) { return text("<CameraFeature " + f.name + ">"); });
   equality(feature);
   m.def("read_camera_features", [](const py::object& path) {
@@ -1007,24 +1028,32 @@ void bind_selector(py::module_& m) {
       .def("__len__", &chan_selector::size)
       .def("find_channel", [](chan_selector& s, int ev_type, std::string chan) {
         return s.find_channel(ev_type, &chan[0]);
-      }, py::arg("ev_type"), py::arg("channel"))
+      }, py::arg("ev_type"), py::arg("channel"),
+      "True when some held description carries the channel (DAQ name, or property for "
+      "event types other than LOCAL and ML) and one is recorded in ev_type (0..31); an "
+      "empty selector wants everything.")
       .def("get_event_type", [](chan_selector& s, std::string chan) {
         return s.get_event_type(&chan[0]);
-      }, py::arg("channel"))
+      }, py::arg("channel"), "Event-type mask of the first description of the channel; 0 when none is held.")
       .def("get_data_type", [](chan_selector& s, std::string chan) {
         return s.get_data_type(&chan[0]);
-      }, py::arg("channel"))
+      }, py::arg("channel"), "Sub-block type of the first description of the channel; 0 when none is held.")
       .def("get_channel", [](chan_selector& s, int num) -> py::object {
         const char* c = s.get_channel(num);
         return c ? py::object(text(c, strlen(c))) : py::object(py::none());
-      }, py::arg("num"))
+      }, py::arg("num"), "DAQ name of the num-th description; None outside the list.")
       .def("get_prop", [](chan_selector& s, int num) -> py::object {
         const char* c = s.get_prop(num);
         return c ? py::object(text(c, strlen(c))) : py::object(py::none());
-      }, py::arg("num"))
-      .def("is_channel_slow", &chan_selector::is_channel_slow, py::arg("num"))
-      .def("is_channel_ml", &chan_selector::is_channel_ml, py::arg("num"))
-      .def("get_subchannels", &chan_selector::get_subchannels, py::arg("num"));
+      }, py::arg("num"), "Property of the num-th description; None outside the list.")
+      .def("is_channel_slow", &chan_selector::is_channel_slow, py::arg("num"),
+           "1 when the num-th channel is recorded in BOR, EOR, ENV or UPD events, 0 when not, "
+           "-1 outside the list or for an empty mask.")
+      .def("is_channel_ml", &chan_selector::is_channel_ml, py::arg("num"),
+           "1 when the num-th channel's DAQ name holds .ML or a type of it has the ML "
+           "structure, 0 when not, -1 as is_channel_slow.")
+      .def("get_subchannels", &chan_selector::get_subchannels, py::arg("num"),
+           "1 for a slow channel, else the number of its dimensions; 0 outside the list.");
 }
 
 // ---- events and evaluation ---------------------------------------------------------------
@@ -1217,14 +1246,17 @@ py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
 void bind_events(py::module_& m) {
   using E = xrq5_evb_event;
   py::class_<E> event(m, "Event", "One recorded event: its type, number, time and data blocks.");
-  event.def_readonly("ev_type", &E::ev_type)
-      .def_property_readonly("ev_type_name", [](const E& e) { return std::string(event_name_itoa(e.ev_type)); })
-      .def_readonly("ev_number", &E::ev_number)
-      .def_property_readonly("time_sec", [](const E& e) { return e.time.timeup; })
-      .def_property_readonly("time_usec", [](const E& e) { return e.time.timelow; })
+  event.def_readonly("ev_type", &E::ev_type, "The event type number.")
+      .def_property_readonly("ev_type_name", [](const E& e) { return std::string(event_name_itoa(e.ev_type)); },
+                             "Name of the event type.")
+      .def_readonly("ev_number", &E::ev_number, "The event number.")
+      .def_property_readonly("time_sec", [](const E& e) { return e.time.timeup; },
+                             "Seconds of the event time.")
+      .def_property_readonly("time_usec", [](const E& e) { return e.time.timelow; },
+                             "Microseconds of the event time.")
       .def_property_readonly("data", [](const E& e) {
         return py::bytes(e.blocks.data(), e.blocks.size());
-      })
+      }, "The event's data blocks as they were recorded.")
       .def_property_readonly("blocks", [](E& e) {
         py::list out;
         for (xrq5_serv_block_subhead_2010* b : blocks_in(e))
@@ -1234,7 +1266,7 @@ void bind_events(py::module_& m) {
       .def("to_dict", [](py::handle self) {
         return dict_of(self, {"ev_type", "ev_type_name", "ev_number", "time_sec", "time_usec",
                               "blocks"});
-      })
+      }, "The event (without its data) as a dict.")
       .def("__repr__", [](const E& e) {
         return "<Event " + std::to_string(e.ev_number) + " " + event_name_itoa(e.ev_type) + ">";
       });
@@ -1314,16 +1346,20 @@ py::list check(const py::object& what, bool strict, const py::object& xcd, bool 
 void bind_check(py::module_& m) {
   using F = xrq5_finding;
   py::class_<F> c(m, "Finding", "One finding of xrq5.check: where, how bad, a stable code, what.");
-  c.def_property_readonly("file", [](const F& f) { return name_of(f.file); })
-      .def_readonly("line", &F::line)
-      .def_readonly("column", &F::column)
-      .def_property_readonly("severity", [](const F& f) { return std::string(f.severity()); })
-      .def_readonly("error", &F::error)
-      .def_property_readonly("code", [](const F& f) { return text(f.code); })
-      .def_property_readonly("message", [](const F& f) { return text(f.message); })
+  c.def_property_readonly("file", [](const F& f) { return name_of(f.file); },
+                          "The document's name as given (decoded as the file system does).")
+      .def_readonly("line", &F::line, "Line of the finding, from 1; 0 for the whole document.")
+      .def_readonly("column", &F::column, "Column of the finding, from 1; 0 when none.")
+      .def_property_readonly("severity", [](const F& f) { return std::string(f.severity()); },
+                             "'error' or 'warning'.")
+      .def_readonly("error", &F::error, "True for an error, False for a warning.")
+      .def_property_readonly("code", [](const F& f) { return text(f.code); },
+                             "A stable short name of the kind of finding.")
+      .def_property_readonly("message", [](const F& f) { return text(f.message); },
+                             "What was found.")
       .def("to_dict", [](py::handle self) {
         return dict_of(self, {"file", "line", "column", "severity", "code", "message"});
-      })
+      }, "The finding as a dict.")
       .def("__str__", [](py::handle self) {
         return py::str("{}:{}:{}: {}: {}")
             .format(self.attr("file"), self.attr("line"), self.attr("column"),

@@ -3,9 +3,10 @@
 #   consumers build (with both include forms) and run without LD_LIBRARY_PATH;
 # - a full install: the installed tool runs;
 # - an event-utility library first on LD_LIBRARY_PATH takes the place of ours;
-# - with PACKAGES: the Debian packages that cpack makes, unpacked with dpkg -x.
+# (The Debian packages get the same through tests/package_test.sh, run by
+# tools/package.sh.)
 # Usage: cmake -DBUILD_DIR=.. -DSOURCE_DIR=.. -DWORK=.. -DCXX=.. [-DFLAGS=..]
-#        [-DEVUTL_SONAME=..] [-DPACKAGES=ON] -P consumer_test.cmake
+#        [-DEVUTL_SONAME=..] -P consumer_test.cmake
 file(REMOVE_RECURSE ${WORK})
 separate_arguments(flags UNIX_COMMAND "${FLAGS}")
 unset(ENV{LD_LIBRARY_PATH})
@@ -90,19 +91,4 @@ void get_image_params_2010(xrq5_serv_block_subhead_2010*, int*, int*, int*, int*
   unset(ENV{LD_LIBRARY_PATH})
 endif()
 
-# The Debian packages, unpacked into a scratch root.
-if(PACKAGES)
-  run(cpack -G DEB -B ${WORK}/packages --config ${BUILD_DIR}/CPackConfig.cmake)
-  file(GLOB debs ${WORK}/packages/*.deb)
-  list(LENGTH debs n)
-  if(n LESS 3)
-    message(FATAL_ERROR "expected a package per component, got: ${debs}")
-  endif()
-  foreach(deb ${debs})
-    run(dpkg-deb -x ${deb} ${WORK}/root)
-  endforeach()
-  consumers(${WORK}/root/usr deb)
-  run(${WORK}/root/usr/bin/xrq5xml --version)
-  expect("^xrq5xml ")
-endif()
 message(STATUS "consumer: ok")

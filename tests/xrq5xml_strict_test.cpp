@@ -78,12 +78,39 @@ result xmllint(const std::string& file, const std::string& schemas) {
 
 const std::string build_schemas = fs::path(XRQ5_TOOL).parent_path().string() + "/schemas";
 
+// The examples of our own kinds: the camera feature file is the camera maker's kind,
+// with no schema of ours (its own test is below).
 std::vector<std::string> example_documents() {
   std::vector<std::string> files;
   for (const auto& e : fs::directory_iterator(examples))
-    if (e.path().extension() == ".xml") files.push_back(e.path().string());
+    if (e.path().extension() == ".xml" &&
+        root_of(read_file(e.path().string())) != "RegisterDescription")
+      files.push_back(e.path().string());
   std::sort(files.begin(), files.end());
   return files;
+}
+
+// The example camera feature file: one record per feature element, in document order,
+// each with its own name, type and texts.
+TEST(examples, camera_features_show_as_their_feature_list) {
+  const result r = tool("show " + examples + "/camera_features.xml");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> expected = {
+      "[0] Name:'Width' type:1 ToolTip:'Width of the image in pixels.' Description:'Width of "
+      "the region of interest that the camera sends.'",
+      "[1] Name:'Height' type:1 ToolTip:'Height of the image in pixels.' Description:''",
+      "[2] Name:'ExposureTime' Extension:'ExposureTimeAbs' type:2",
+      "[3] Name:'PixelFormat' type:3 ToolTip:'' Description:'Format of the pixels",
+      "[4] Name:'ReverseX' type:4",
+      "[5] Name:'DeviceUserID' type:5",
+      "[6] Name:'AcquisitionStart' type:6 ToolTip:'Starts the acquisition.'",
+      "[7] Name:'TimestampLatch' type:7 ToolTip:'' Description:''"};
+  for (const std::string& line : expected) EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  EXPECT_EQ(r.out.find("[8]"), std::string::npos) << r.out;
+  const result strict = tool("check --strict --werror " + examples + "/camera_features.xml");
+  EXPECT_EQ(strict.status, 0) << strict.err;
+  EXPECT_NE(strict.out.find("camera_features.xml: ok (camera feature description)"),
+            std::string::npos) << strict.out;
 }
 
 TEST(check_strict, wrong_documents_give_exactly_their_findings) {
@@ -479,7 +506,8 @@ TEST(readme, example_blocks_are_quoted_from_the_example_files) {
   }
   EXPECT_EQ(quoted, (std::set<std::string>{"examples/ev_list.xml", "examples/xcd_tag.xml",
                                            "examples/xcd_var.xml", "examples/env_dict.xml",
-                                           "examples/triggers.xml"}));
+                                           "examples/triggers.xml",
+                                           "examples/camera_features.xml"}));
 }
 
 }  // namespace

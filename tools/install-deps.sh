@@ -9,11 +9,18 @@ packages=(g++ make cmake pkg-config binutils abigail-tools libxerces-c-dev googl
           libxxhash-dev pybind11-dev python3-dev python3-numpy python3-matplotlib python3-pytest
           python3-venv python3-mypy python3-plotly python3-jinja2 chromium python3-dask
           python3-distributed "$@")
+# A package counts only in the architecture asked for: a bare name in the machine's own
+# (or as an architecture-independent one), never an i386 copy standing in for it.
+native=$(dpkg --print-architecture)
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
+  case $p in
+    *:*) installed "$p" || missing+=("$p") ;;
+    *) installed "$p:$native" || installed "$p:all" || missing+=("$p") ;;
+  esac
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -5,4 +5,4 @@ importable from here as ``xrq5.NAME``; ``xrq5.__version__`` is the project's ver
 """
 from ._version import __version__
 from ._xrq5 import *  # noqa: F401,F403
-from ._xrq5 import Error  # noqa: F401
+from ._xrq5 import Error, Warning  # noqa: F401

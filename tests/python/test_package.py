@@ -19,6 +19,9 @@ def test_version_is_the_projects():
     with open(os.path.join(SOURCE, "CMakeLists.txt")) as f:
         version = re.search(r"project\(XRQ5 VERSION (\d+\.\d+\.\d+)", f.read()).group(1)
     assert xrq5.__version__ == version
+    # The Debian package carries the same one.
+    with open(os.path.join(SOURCE, "debian", "changelog")) as f:
+        assert re.match(r"xrq5 \(([^)-]+)", f.readline()).group(1) == version
 
 
 def test_every_name_of_the_extension_is_a_name_of_the_package():
@@ -42,6 +45,30 @@ def test_stubs_and_marker_sit_beside_the_extension():
     # Every public name has a stub, and no stub describes a name that is not there.
     assert public - stubbed == set()
     assert stubbed - public == set()
+
+
+def test_every_attribute_has_a_docstring():
+    undocumented = []
+    for name in dir(ext):
+        if name.startswith("_"):
+            continue
+        obj = getattr(ext, name)
+        if not (obj.__doc__ or "").strip():
+            undocumented.append(name)
+        if isinstance(obj, type) and obj is not xrq5.Error:
+            for attr, member in vars(obj).items():
+                if attr.startswith("_") and attr != "__init__":
+                    continue
+                doc = getattr(member, "__doc__", None) or ""
+                # pybind11 writes the signature as the first line; a description follows it.
+                lines = [l for l in doc.strip().splitlines() if l.strip()]
+                if attr == "__init__" or callable(member) and not isinstance(member, property):
+                    described = len(lines) > 1 or (lines and not lines[0].startswith(attr + "("))
+                else:
+                    described = bool(lines)
+                if not described:
+                    undocumented.append(name + "." + attr)
+    assert undocumented == []
 
 
 MYPY = importlib.util.find_spec("mypy") is not None
