@@ -7,6 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,8 +45,6 @@ void copy_name(char* field, size_t cap, const char* name) {
 void set_error(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
-
-using file_ptr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 }  // namespace
 
@@ -190,84 +193,216 @@ int xrq5_evb_write_file(const char* path, const std::vector<xrq5_evb_event>& eve
   return XRQ5_EVB_OK;
 }
 
+// ---- reading ------------------------------------------------------------------------
+
+// Every offset of a recorded-event file is 64-bit: a 32-bit build needs large-file
+// support (_FILE_OFFSET_BITS=64, set for the whole project).
+static_assert(sizeof(off_t) == 8, "recorded-event files need a 64-bit off_t");
+
+xrq5_evb_reader::xrq5_evb_reader() = default;
+
+xrq5_evb_reader::~xrq5_evb_reader() { close(); }
+
+void xrq5_evb_reader::close() {
+  if (fd_ >= 0 && own_) ::close(fd_);
+  fd_ = -1;
+  own_ = false;
+  buf_len_ = 0;
+  buf_at_ = 0;
+  std::vector<char>().swap(buf_);
+}
+
+bool xrq5_evb_reader::fail(const std::string& message, uint64_t at) {
+  status_ = XRQ5_EVB_BAD_FILE;
+  error_ = message;
+  fault_ = at;
+  return false;
+}
+
+// n bytes at file offset `at`, through the buffer for small reads; false at the end of
+// the file or on a read error.
+bool xrq5_evb_reader::read_at(uint64_t at, void* to, size_t n) {
+  char* out = static_cast<char*>(to);
+  while (n > 0) {
+    if (at >= buf_at_ && at - buf_at_ < buf_len_) {
+      const size_t off = static_cast<size_t>(at - buf_at_);
+      const size_t k = n < buf_len_ - off ? n : buf_len_ - off;
+      memcpy(out, buf_.data() + off, k);
+      out += k;
+      at += k;
+      n -= k;
+      continue;
+    }
+    const bool direct = n >= buf_.size();
+    const size_t want = direct ? (n < (size_t{1} << 30) ? n : size_t{1} << 30) : buf_.size();
+    const ssize_t r = pread(fd_, direct ? out : buf_.data(), want, static_cast<off_t>(at));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    if (direct) {
+      out += r;
+      at += static_cast<uint64_t>(r);
+      n -= static_cast<size_t>(r);
+    } else {
+      buf_at_ = at;
+      buf_len_ = static_cast<size_t>(r);
+    }
+  }
+  return true;
+}
+
+bool xrq5_evb_reader::open(const char* path) {
+  close();
+  // Never on a standard descriptor (see xrq5_replace_file.h).
+  const int fd = path ? xrq5_internal::above_standard_descriptors(
+                            ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY))
+                      : -1;
+  if (fd < 0) {
+    status_ = XRQ5_EVB_OPEN_FAILED;
+    error_ = std::string("cannot open '") + (path ? path : "") + "': " + strerror(errno);
+    fault_ = 0;
+    return false;
+  }
+  return open_fd(fd, path, true);
+}
+
+bool xrq5_evb_reader::open_fd(int fd, const char* name, bool take) {
+  close();
+  fd_ = fd;
+  own_ = take;
+  name_ = name ? name : "";
+  status_ = XRQ5_EVB_OK;
+  error_.clear();
+  fault_ = pos_ = end_ = count_ = 0;
+  const std::string where = "'" + name_ + "'";
+  if (fd < 0) {
+    status_ = XRQ5_EVB_OPEN_FAILED;
+    error_ = "cannot open " + where + ": " + strerror(EBADF);
+    return false;
+  }
+  // The file's real size bounds every length read from it; the descriptor's own
+  // position stays where it was.
+  struct stat st;
+  off_t end = -1;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    end = st.st_size;
+  } else {
+    const off_t here = lseek(fd, 0, SEEK_CUR);
+    if (here >= 0) {
+      end = lseek(fd, 0, SEEK_END);
+      lseek(fd, here, SEEK_SET);
+    }
+  }
+  if (end < 0) return fail(where + " is not a seekable file", 0);
+  end_ = static_cast<uint64_t>(end);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // read ahead: the file is read in order
+  buf_.resize(64 * 1024);
+  file_head fh;
+  if (end_ < sizeof fh || !read_at(0, &fh, sizeof fh) ||
+      memcmp(fh.magic, file_magic, sizeof fh.magic) != 0)
+    return fail(where + " is not a recorded-event file", 0);
+  if (fh.version != file_version)
+    return fail(where + ": unsupported version " + std::to_string(fh.version),
+                offsetof(file_head, version));
+  pos_ = sizeof fh;
+  return true;
+}
+
+// The header of the event at pos_ into *eh, checked against the file.
+bool xrq5_evb_reader::read_head(void* head) {
+  event_head& eh = *static_cast<event_head*>(head);
+  const uint64_t at_byte = pos_;
+  const uint64_t left = end_ - pos_;
+  if (left < sizeof eh || !read_at(at_byte, &eh, sizeof eh))
+    return fail(where_event() + ": truncated event header", at_byte);
+  if (eh.magic != event_magic) return fail(where_event() + ": bad event header", at_byte);
+  if (eh.length > left - sizeof eh)
+    return fail(where_event() + ": declares " + std::to_string(eh.length) + " bytes, only " +
+                    std::to_string(left - sizeof eh) + " left",
+                at_byte + offsetof(event_head, length));
+  if (eh.length > XRQ5_EVB_MAX_EVENT)
+    return fail(where_event() + ": declares " + std::to_string(eh.length) +
+                    " bytes, more than the largest event (" +
+                    std::to_string(XRQ5_EVB_MAX_EVENT) + ")",
+                at_byte + offsetof(event_head, length));
+  return true;
+}
+
+std::string xrq5_evb_reader::where_event() const {
+  return "'" + name_ + "', event " + std::to_string(count_);
+}
+
+bool xrq5_evb_reader::skip() {
+  if (fd_ < 0 || status_ != XRQ5_EVB_OK || pos_ >= end_) return false;
+  event_head eh;
+  if (!read_head(&eh)) return false;
+  // The blocks' sub-headers, as xrq5_evb_next_block walks them, without their data.
+  const uint64_t base = pos_ + sizeof eh;
+  const size_t size = eh.length, head = sizeof(xrq5_serv_block_subhead_2010);
+  size_t off = 0;
+  while (off < size && size - off >= head) {
+    int32_t ldata;
+    if (!read_at(base + off + offsetof(xrq5_serv_block_subhead_2010, ldata), &ldata, sizeof ldata))
+      return fail(where_event() + ": read failed", base);
+    const size_t rest = size - off - head;
+    if (ldata < 0 || static_cast<size_t>(ldata) > rest) break;
+    const size_t step = padded(static_cast<size_t>(ldata));
+    off += head + (step <= rest ? step : rest);
+  }
+  if (off != size)
+    return fail(where_event() + ": block at byte " + std::to_string(off) + " overruns the event",
+                base + off);
+  pos_ = base + size;
+  ++count_;
+  return true;
+}
+
+bool xrq5_evb_reader::next(xrq5_evb_event* ev) {
+  if (fd_ < 0 || status_ != XRQ5_EVB_OK || ev == nullptr || pos_ >= end_) return false;
+  const uint64_t at_byte = pos_;
+  event_head eh;
+  if (!read_head(&eh)) return false;
+  ev->ev_type = eh.ev_type;
+  ev->ev_number = eh.ev_number;
+  ev->time = eh.time;
+  try {
+    ev->blocks.resize(eh.length);
+  } catch (const std::bad_alloc&) {
+    return fail(where_event() + ": no memory for " + std::to_string(eh.length) + " bytes",
+                at_byte + offsetof(event_head, length));
+  }
+  if (eh.length && !read_at(at_byte + sizeof eh, ev->blocks.data(), eh.length))
+    return fail(where_event() + ": read failed", at_byte + sizeof eh);
+  // Every block must be whole inside its event.
+  size_t off = 0;
+  while (off < ev->blocks.size() &&
+         xrq5_evb_next_block(ev->blocks.data(), ev->blocks.size(), &off) != nullptr) {
+  }
+  if (off != ev->blocks.size())
+    return fail(where_event() + ": block at byte " + std::to_string(off) + " overruns the event",
+                at_byte + sizeof eh + off);
+  pos_ = at_byte + sizeof eh + eh.length;
+  ++count_;
+  return true;
+}
+
 int xrq5_evb_read_file_at(const char* path, std::vector<xrq5_evb_event>* events,
                           std::string* error, size_t* fault) {
-  size_t at_byte = 0;  // where the part being read starts
-  auto bad = [&](size_t offset) {
-    if (fault != nullptr) *fault = offset;
-    return XRQ5_EVB_BAD_FILE;
-  };
-  // Never on a standard descriptor (see xrq5_replace_file.h).
-  const int fd = path && events ? xrq5_internal::above_standard_descriptors(
-                                      open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY))
-                                : -1;
-  FILE* raw = fd >= 0 ? fdopen(fd, "rb") : nullptr;
-  if (raw == nullptr && fd >= 0) close(fd);
-  if (raw == nullptr) {
-    set_error(error, std::string("cannot open '") + (path ? path : "") + "': " + strerror(errno));
+  xrq5_evb_reader r;
+  if (events == nullptr) {
+    set_error(error, std::string("cannot open '") + (path ? path : "") + "': " + strerror(EINVAL));
     return XRQ5_EVB_OPEN_FAILED;
   }
-  file_ptr f(raw, fclose);
-  const std::string where = std::string("'") + path + "'";
-  // The file's real size bounds every length read from it.
-  if (fseek(f.get(), 0, SEEK_END) != 0) {
-    set_error(error, where + " is not a seekable file");
-    return bad(0);
-  }
-  const long end = ftell(f.get());
-  rewind(f.get());
-  file_head fh;
-  if (end < static_cast<long>(sizeof fh) || fread(&fh, sizeof fh, 1, f.get()) != 1 ||
-      memcmp(fh.magic, file_magic, sizeof fh.magic) != 0) {
-    set_error(error, where + " is not a recorded-event file");
-    return bad(0);
-  }
-  if (fh.version != file_version) {
-    set_error(error, where + ": unsupported version " + std::to_string(fh.version));
-    return bad(offsetof(file_head, version));
-  }
-  size_t left = static_cast<size_t>(end) - sizeof fh;
-  at_byte = sizeof fh;
-  for (size_t n = 0; left > 0; ++n) {
-    const std::string at = where + ", event " + std::to_string(n);
-    event_head eh;
-    if (left < sizeof eh || fread(&eh, sizeof eh, 1, f.get()) != 1) {
-      set_error(error, at + ": truncated event header");
-      return bad(at_byte);
-    }
-    left -= sizeof eh;
-    if (eh.magic != event_magic) {
-      set_error(error, at + ": bad event header");
-      return bad(at_byte);
-    }
-    if (eh.length > left) {
-      set_error(error, at + ": declares " + std::to_string(eh.length) + " bytes, only " +
-                           std::to_string(left) + " left");
-      return bad(at_byte + offsetof(event_head, length));
-    }
-    xrq5_evb_event ev;
-    ev.ev_type = eh.ev_type;
-    ev.ev_number = eh.ev_number;
-    ev.time = eh.time;
-    ev.blocks.resize(eh.length);
-    if (eh.length && fread(ev.blocks.data(), eh.length, 1, f.get()) != 1) {
-      set_error(error, at + ": read failed");
-      return bad(at_byte + sizeof eh);
-    }
-    left -= eh.length;
-    // Every block must be whole inside its event.
-    size_t off = 0;
-    while (off < ev.blocks.size() &&
-           xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off) != nullptr) {
-    }
-    if (off != ev.blocks.size()) {
-      set_error(error, at + ": block at byte " + std::to_string(off) + " overruns the event");
-      return bad(at_byte + sizeof eh + off);
-    }
-    at_byte += sizeof eh + eh.length;
+  r.open(path);
+  xrq5_evb_event ev;
+  while (r.next(&ev)) {
     events->push_back(std::move(ev));
+    ev = xrq5_evb_event();
   }
-  return XRQ5_EVB_OK;
+  if (r.status() != XRQ5_EVB_OK) {
+    set_error(error, r.error());
+    if (fault != nullptr) *fault = static_cast<size_t>(r.fault());
+  }
+  return r.status();
 }
 
 int xrq5_evb_read_file(const char* path, std::vector<xrq5_evb_event>* events, std::string* error) {

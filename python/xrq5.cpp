@@ -1087,57 +1087,149 @@ bool is_dictionary(const xrq5_serv_block_subhead_2010* b) {
   return b->dtype == XRQ5_ENV_DICT_BLOCK_2010 || b->dtype == XRQ5_ENV_DICT_BLOCK;
 }
 
+// A path argument: str, bytes or os.PathLike (as os.fspath takes it).
+bool is_path(const py::handle& h) {
+  return py::isinstance<py::str>(h) || py::isinstance<py::bytes>(h) || py::hasattr(h, "__fspath__");
+}
+
+// The path as the system takes it; OSError of its kind when it does not open.
+std::string path_of(const py::handle& h) {
+  const py::object given = py::reinterpret_borrow<py::object>(h);
+  const std::string bytes = path_bytes(given);
+  must_open(given, bytes);
+  return bytes;
+}
+
+// The events of a recorded-event file, one at a time (iter_events).
+class event_stream {
+ public:
+  explicit event_stream(const std::string& path) : path_(path) {
+    if (!reader_.open(path.c_str())) fail(reader_.error(), reader_.status());
+  }
+  xrq5_evb_event next() {
+    xrq5_evb_event ev;
+    bool got;
+    {
+      py::gil_scoped_release unlocked;
+      got = reader_.next(&ev);
+    }
+    if (got) return ev;
+    if (reader_.status() != XRQ5_EVB_OK) fail(reader_.error(), reader_.status());
+    reader_.close();
+    throw py::stop_iteration();
+  }
+
+ private:
+  std::string path_;
+  xrq5_evb_reader reader_;
+};
+
+// What evaluate gathers per trigger over all events, growing as they are read.
+struct evaluation {
+  std::vector<std::vector<float>> results;
+  std::vector<std::vector<long>> fired, missing, invalid;
+  std::vector<xrq5_trigger_outcome> out;
+  long n = 0;
+  explicit evaluation(size_t triggers)
+      : results(triggers), fired(triggers), missing(triggers), invalid(triggers) {}
+
+  void event(std::vector<xrq5_user_case_trigger*>* list,
+             std::vector<xrq5_serv_block_subhead_2010*>* blocks, char* dict) {
+    xrq5_eval_trigger_list(list, blocks, dict, &out);
+    for (size_t i = 0; i < list->size(); ++i) {
+      results[i].push_back(out[i].has_result ? out[i].result : NAN);
+      if (out[i].missing) missing[i].push_back(n);
+      if (out[i].on == 1) fired[i].push_back(n);
+      if (out[i].on < 0 && !out[i].missing) invalid[i].push_back(n);
+    }
+    ++n;
+  }
+
+  py::list to_python() const {
+    py::list per_trigger;
+    auto array = [](const auto& v) {
+      using T = typename std::decay_t<decltype(v)>::value_type;
+      return py::array_t<T>(static_cast<py::ssize_t>(v.size()), v.data());
+    };
+    for (size_t i = 0; i < results.size(); ++i) {
+      py::dict d;
+      d["results"] = array(results[i]);
+      d["fired"] = array(fired[i]);
+      d["missing"] = array(missing[i]);
+      d["invalid"] = array(invalid[i]);
+      per_trigger.append(d);
+    }
+    return per_trigger;
+  }
+};
+
+// The state a trigger carries from event to event, dropped before each file.
+void reset_state(std::vector<xrq5_user_case_trigger*>& list) {
+  for (xrq5_user_case_trigger* t : list) {
+    free(t->fprevresult);
+    free(t->fresult);
+    free(t->iresult);
+    t->fprevresult = t->fresult = nullptr;
+    t->iresult = nullptr;
+  }
+}
+
 py::list evaluate(const py::iterable& triggers, const py::object& events_arg,
                   const py::object& env_dict) {
   borrowed<xrq5_user_case_trigger> held(triggers);
-    std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
-  std::vector<xrq5_evb_event> from_file;
-  std::vector<xrq5_evb_event*> events;
-  std::unique_ptr<borrowed<xrq5_evb_event>> given_events;
-  if (py::isinstance<py::str>(events_arg) || py::isinstance<py::bytes>(events_arg) ||
-      py::hasattr(events_arg, "__fspath__")) {
-    from_file = read_events(events_arg);
-    for (xrq5_evb_event& e : from_file) events.push_back(&e);
-  } else {
-    given_events = std::make_unique<borrowed<xrq5_evb_event>>(events_arg);
-    events = given_events->ptrs;
-  }
+  std::vector<xrq5_user_case_trigger*>& list = held.ptrs;
   std::vector<char> given;
   if (!env_dict.is_none())
     given = dictionary_block(cast_or_type_error<py::list>(env_dict, "a list of dictionary entries"));
+  evaluation ev_all(list.size());
 
-  const size_t n = events.size();
-  std::vector<py::array_t<float>> results;
-  std::vector<std::vector<long>> fired(list.size()), missing(list.size()), invalid(list.size());
-  for (size_t i = 0; i < list.size(); ++i) results.emplace_back(static_cast<py::ssize_t>(n));
-  std::vector<xrq5_trigger_outcome> out;
+  // Paths: one, or a list of them; each file streamed from a fresh trigger state.
+  std::vector<std::string> paths;
+  if (is_path(events_arg)) {
+    paths.push_back(path_of(events_arg));
+  } else if (py::isinstance<py::sequence>(events_arg) && py::len(events_arg) > 0 &&
+             is_path(events_arg[py::int_(0)])) {
+    for (py::handle h : events_arg) paths.push_back(path_of(h));
+  }
+  if (!paths.empty()) {
+    for (const std::string& path : paths) {
+      xrq5_evb_reader reader;
+      if (!reader.open(path.c_str())) fail(reader.error(), reader.status());
+      reset_state(list);
+      xrq5_evb_event ev;
+      std::vector<char> recorded_dict;  // a copy: the event's buffer is reused
+      std::vector<xrq5_serv_block_subhead_2010*> blocks;
+      while (reader.next(&ev)) {
+        // As the tool: a dictionary recorded in an event serves it and the events after it.
+        blocks.clear();
+        size_t off = 0;
+        while (xrq5_serv_block_subhead_2010* b =
+                   xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off)) {
+          blocks.push_back(b);
+          if (is_dictionary(b) && given.empty())
+            recorded_dict.assign(reinterpret_cast<char*>(b), ev.blocks.data() + off);
+        }
+        char* dict = !given.empty() ? given.data()
+                     : recorded_dict.empty() ? nullptr : recorded_dict.data();
+        ev_all.event(&list, &blocks, dict);
+      }
+      xrq5_user_trigger_set_ext_env_dictionary(nullptr);
+      if (reader.status() != XRQ5_EVB_OK) fail(reader.error(), reader.status());
+    }
+    return ev_all.to_python();
+  }
+
+  // Event records held by Python: the triggers keep their state across calls.
+  borrowed<xrq5_evb_event> given_events(events_arg);
   char* dict = nullptr;
-  for (size_t e = 0; e < n; ++e) {
-    std::vector<xrq5_serv_block_subhead_2010*> blocks = blocks_in(*events[e]);
-    // As the tool: a dictionary recorded in an event serves it and the events after it.
+  for (xrq5_evb_event* e : given_events.ptrs) {
+    std::vector<xrq5_serv_block_subhead_2010*> blocks = blocks_in(*e);
     for (xrq5_serv_block_subhead_2010* b : blocks)
       if (is_dictionary(b)) dict = reinterpret_cast<char*>(b);
     if (!given.empty()) dict = given.data();
-    xrq5_eval_trigger_list(&list, &blocks, dict, &out);
-    for (size_t i = 0; i < list.size(); ++i) {
-      results[i].mutable_at(e) = out[i].has_result ? out[i].result : NAN;
-      if (out[i].missing) missing[i].push_back(static_cast<long>(e));
-      if (out[i].on == 1) fired[i].push_back(static_cast<long>(e));
-      if (out[i].on < 0 && !out[i].missing) invalid[i].push_back(static_cast<long>(e));
-    }
+    ev_all.event(&list, &blocks, dict);
   }
-  py::list per_trigger;
-  for (size_t i = 0; i < list.size(); ++i) {
-    py::dict d;
-    d["results"] = results[i];
-    d["fired"] = py::array_t<long>(static_cast<py::ssize_t>(fired[i].size()), fired[i].data());
-    d["missing"] =
-        py::array_t<long>(static_cast<py::ssize_t>(missing[i].size()), missing[i].data());
-    d["invalid"] =
-        py::array_t<long>(static_cast<py::ssize_t>(invalid[i].size()), invalid[i].data());
-    per_trigger.append(d);
-  }
-  return per_trigger;
+  return ev_all.to_python();
 }
 
 void bind_events(py::module_& m) {
@@ -1173,14 +1265,25 @@ void bind_events(py::module_& m) {
                      a.attr("data").equal(b.attr("data")));
   });
   event.attr("__hash__") = py::none();
-  m.def("read_events", &read_events, py::arg("path"), "The events of a recorded-event file.");
+  m.def("read_events", &read_events, py::arg("path"),
+        "The events of a recorded-event file (all of them in memory).");
+  py::class_<event_stream>(m, "EventStream", "The events of a recorded-event file, one at a time.")
+      .def("__iter__", [](event_stream& s) -> event_stream& { return s; })
+      .def("__next__", &event_stream::next);
+  m.def("iter_events",
+        [](const py::object& path) { return std::make_unique<event_stream>(path_of(path)); },
+        py::arg("path"),
+        "Yields the events of a recorded-event file one at a time, holding one in memory; a "
+        "damaged file raises xrq5.Error when the iteration reaches the damage.");
   m.def("evaluate", &evaluate, py::arg("triggers"), py::arg("events"),
         py::arg("env_dict") = py::none(),
-        "Evaluates every trigger on every event (a recorded-event file name or a list of "
-        "Event), as xrq5xml eval does; per trigger a dict with 'results' (the function "
-        "result per event, NaN where none), and the indices of the events where it "
-        "'fired', its channel was 'missing', or it was 'invalid'. The triggers keep their "
-        "results (and DIFF state).");
+        "Evaluates every trigger on every event (a recorded-event file path, a list of paths, "
+        "or a list of Event), as xrq5xml eval does; per trigger a dict with 'results' (the "
+        "function result per event, NaN where none), and the indices of the events where it "
+        "'fired', its channel was 'missing', or it was 'invalid'. Files are streamed, one "
+        "event in memory, each evaluated from a fresh trigger state as if alone; the arrays "
+        "run over the events of all files in order. With Event records the triggers keep "
+        "their results (and DIFF state).");
 }
 
 // ---- the check of documents --------------------------------------------------------------

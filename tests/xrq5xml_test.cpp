@@ -381,6 +381,8 @@ TEST(xrq5xml, exit_status_table_rows) {
   const std::string events = examples + "/events.xrq5ev";
   const std::string dict = examples + "/env_dict.xml";
   const std::string warned = d.write("warned.xml", "<BMR><EVENT><TYPE>1</TYPE></EVENT>");
+  const std::string broken_triggers =
+      d.write("broken_triggers.xml", "<XRQ5USERTRIGGERLIST><USERTRIGGER></XRQ5USERTRIGGERLIST>");
   struct {
     std::string args;
     int status;
@@ -394,7 +396,7 @@ TEST(xrq5xml, exit_status_table_rows) {
       {"check " + regress + "/fuzz_ev_list/ev_list_laughs_root.xml", 1, "no root element"},
       {"show " + regress + "/fuzz_xcd_read/xcd_tag_quadratic_root.xml", 1,
        "stopped before its root element"},
-      {"eval " + warned + " " + events, 1, "did not read cleanly as a trigger list"},
+      {"eval " + broken_triggers + " " + events, 1, "did not read cleanly as a trigger list"},
       // 2: bad command line
       {"check", 2, "no file given"},
       {"eval " + triggers, 2, "usage"},
@@ -406,6 +408,7 @@ TEST(xrq5xml, exit_status_table_rows) {
       {"eval " + missing + " " + events, 3, "cannot open"},
       {"eval " + triggers + " " + events + " --env-dict " + missing, 3, "cannot open"},
       {"eval " + triggers + " " + fifo, 3, "not a regular file"},
+      {"eval " + warned + " " + events, 3, "is an event list, not a trigger list"},
       {"select " + missing, 3, "cannot open"},
       {"select --xml " + d.path(), 3, "it is a folder"},
       {"convert " + fifo + " --to tag", 3, "not a regular file"},

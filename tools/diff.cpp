@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "diff_events.h"
 #include "files.h"
 #include "kinds.h"
 #include "records.h"
@@ -126,6 +127,17 @@ json diff_records(const json& a, const json& b, const std::string& key) {
 
 int diff_command(const std::string& a, const std::string& b, bool json_out, bool verbose) {
   const std::string files[2] = {a, b};
+  // Recorded-event files are compared as they are read.
+  const bool events[2] = {is_recorded_events(a.c_str()), is_recorded_events(b.c_str())};
+  if (events[0] || events[1]) {
+    for (const std::string& f : files)
+      if (open_check("diff", f.c_str()) != EXIT_CLEAN) return EXIT_UNREADABLE;
+    if (events[0] && events[1]) return diff_events(a, b, json_out, verbose);
+    fprintf(stderr, "xrq5xml diff: '%s' is %s, '%s' %s: only documents of one kind compare\n",
+            shown_name(a).c_str(), events[0] ? "a recorded-event file" : "not",
+            shown_name(b).c_str(), events[1] ? "a recorded-event file" : "not");
+    return EXIT_USAGE;
+  }
   const doc_kind* kinds[2] = {nullptr, nullptr};
   json records[2];
   for (int i = 0; i < 2; ++i) {

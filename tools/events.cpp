@@ -1,5 +1,6 @@
 #include "events.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -28,21 +29,51 @@ const char* structure_name(int t) {
 
 }  // namespace
 
+namespace {
+
+// One event's entry of the JSON listing, indented as it stands in the "events" array.
+std::string event_json_text(const nlohmann::json& entry) {
+  std::string text = json_text(entry, 2);
+  std::string out = "    ";
+  out.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    out += c;
+    if (c == '\n') out += "    ";
+  }
+  return out;
+}
+
+}  // namespace
+
 int events_command(const std::string& file, bool json, bool verbose) {
   if (open_check("events", file.c_str()) != EXIT_CLEAN) return EXIT_UNREADABLE;
-  std::vector<xrq5_evb_event> events;
-  std::string error;
-  size_t fault = 0;
-  const int r = xrq5_evb_read_file_at(file.c_str(), &events, &error, &fault);
-  if (r == XRQ5_EVB_OPEN_FAILED) {
-    fprintf(stderr, "xrq5xml events: %s\n", error.c_str());
+  if (!is_kind("events", file.c_str(), nullptr)) return EXIT_UNREADABLE;
+  // One event at a time: the listing, JSON too, is written as the file is read.
+  xrq5_evb_reader reader;
+  if (!reader.open(file.c_str()) && reader.status() == XRQ5_EVB_OPEN_FAILED) {
+    fprintf(stderr, "xrq5xml events: %s\n", reader.error().c_str());
     return EXIT_UNREADABLE;
   }
-  nlohmann::json list = nlohmann::json::array();
+  if (json) {
+    // The object's keys are in name order, "damaged" first: a quick first pass over the
+    // headers finds it, so that the listing still streams.
+    xrq5_evb_reader first;
+    nlohmann::json why = nullptr;
+    if (first.open(file.c_str()))
+      while (first.skip()) {
+      }
+    if (first.status() == XRQ5_EVB_BAD_FILE)
+      why = {{"offset", first.fault()}, {"message", first.error()}};
+    std::string indented;
+    for (char c : json_text(why, 2)) indented += c == '\n' ? std::string("\n  ") : std::string(1, c);
+    printf("{\n  \"damaged\": %s,\n  \"events\": [", indented.c_str());
+  }
   size_t nblocks = 0;
-  for (size_t e = 0; e < events.size(); ++e) {
-    xrq5_evb_event& ev = events[e];
-    std::vector<xrq5_serv_block_subhead_2010*> blocks;
+  xrq5_evb_event ev;
+  std::vector<xrq5_serv_block_subhead_2010*> blocks;
+  uint64_t e = 0;
+  for (; reader.next(&ev); ++e) {
+    blocks.clear();
     size_t off = 0;
     while (xrq5_serv_block_subhead_2010* b =
                xrq5_evb_next_block(ev.blocks.data(), ev.blocks.size(), &off))
@@ -50,9 +81,9 @@ int events_command(const std::string& file, bool json, bool verbose) {
     nblocks += blocks.size();
     nlohmann::json jblocks = nlohmann::json::array();
     if (!json)
-      printf("event %zu (number %u, %s, time %u.%06u): %zu block%s, %zu bytes\n", e, ev.ev_number,
-             event_name_itoa(ev.ev_type), ev.time.timeup, ev.time.timelow, blocks.size(),
-             blocks.size() == 1 ? "" : "s", ev.blocks.size());
+      printf("event %" PRIu64 " (number %u, %s, time %u.%06u): %zu block%s, %zu bytes\n", e,
+             ev.ev_number, event_name_itoa(ev.ev_type), ev.time.timeup, ev.time.timelow,
+             blocks.size(), blocks.size() == 1 ? "" : "s", ev.blocks.size());
     for (const xrq5_serv_block_subhead_2010* b : blocks) {
       const std::string name = field_text(b->chname, sizeof b->chname);
       const int structure = get_data_structure_type(b->dtype);
@@ -71,28 +102,30 @@ int events_command(const std::string& file, bool json, bool verbose) {
       if (verbose) printf(", error %d", b->error);
       printf("\n");
     }
-    if (json)
-      list.push_back({{"event", e},
-                      {"number", ev.ev_number},
-                      {"type", event_name_itoa(ev.ev_type)},
-                      {"ev_type", ev.ev_type},
-                      {"time", {{"timeup", ev.time.timeup}, {"timelow", ev.time.timelow}}},
-                      {"size", ev.blocks.size()},
-                      {"blocks", jblocks}});
+    if (json) {
+      const nlohmann::json entry = {
+          {"event", e},
+          {"number", ev.ev_number},
+          {"type", event_name_itoa(ev.ev_type)},
+          {"ev_type", ev.ev_type},
+          {"time", {{"timeup", ev.time.timeup}, {"timelow", ev.time.timelow}}},
+          {"size", ev.blocks.size()},
+          {"blocks", jblocks}};
+      printf("%s\n%s", e == 0 ? "" : ",", event_json_text(entry).c_str());
+    }
   }
-  const bool damaged = r != XRQ5_EVB_OK;
+  const bool damaged = reader.status() != XRQ5_EVB_OK;
   if (json) {
-    nlohmann::json out = {{"file", shown_name(file)}, {"events", list}, {"damaged", nullptr}};
-    if (damaged) out["damaged"] = {{"offset", fault}, {"message", error}};
-    printf("%s\n", json_text(out, 2).c_str());
+    const nlohmann::json name = shown_name(file);
+    printf("%s],\n  \"file\": %s\n}\n", e == 0 ? "" : "\n  ", json_text(name, -1).c_str());
   } else {
-    printf("%zu event%s, %zu block%s%s\n", events.size(), events.size() == 1 ? "" : "s", nblocks,
+    printf("%" PRIu64 " event%s, %zu block%s%s\n", e, e == 1 ? "" : "s", nblocks,
            nblocks == 1 ? "" : "s", damaged ? " before the damage" : "");
   }
   if (damaged) {
     fflush(stdout);
-    fprintf(stderr, "xrq5xml events: '%s' is damaged at byte %zu: %s\n",
-            shown_name(file).c_str(), fault, error.c_str());
+    fprintf(stderr, "xrq5xml events: '%s' is damaged at byte %" PRIu64 ": %s\n",
+            shown_name(file).c_str(), reader.fault(), reader.error().c_str());
     return EXIT_PROBLEMS;
   }
   return EXIT_CLEAN;

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(g++ make cmake pkg-config binutils abigail-tools libxerces-c-dev googletest libgtest-dev
           libbenchmark-dev nlohmann-json3-dev libcli11-dev help2man libxml2-utils doxygen
           libxxhash-dev pybind11-dev python3-dev python3-numpy python3-matplotlib python3-pytest
-          python3-venv python3-mypy "$@")
+          python3-venv python3-mypy python3-dask python3-distributed "$@")
 # A package counts only in the architecture asked for: a bare name in the machine's own
 # (or as an architecture-independent one), never an i386 copy standing in for it.
 native=$(dpkg --print-architecture)

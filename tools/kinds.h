@@ -44,6 +44,15 @@ const doc_kind* find_kind(const std::string& root);
 // and a message ("xrq5xml COMMAND: ...") printed.
 const doc_kind* kind_of(const char* command, char* file, int* status);
 
+// Whether `file` is of the kind its place wants: a document whose root element is
+// `root`, or a recorded-event file when `root` is null. False, with a message
+// ("xrq5xml COMMAND: 'F' is a trigger list, not a recorded-event file"), when it is of
+// another kind the tool knows; anything else passes, for its reader to report.
+bool is_kind(const char* command, const char* file, const char* root);
+
+// Whether `file` starts as a recorded-event file does (event_builder.h).
+bool is_recorded_events(const char* file);
+
 // One line per kind for the help text.
 std::string kinds_help();
 

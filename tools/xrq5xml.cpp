@@ -1,6 +1,7 @@
 // xrq5xml: check, print and convert the DAQ's XML documents from the command line.
 // The kind of each document is found from its root element.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,13 +62,17 @@ std::string usage_text() {
          "                                  document is read back first, and a form that\n"
          "                                  cannot hold all that was read is written only\n"
          "                                  with --lossy\n"
-         "  eval [OPTIONS] TRIGGERS EVENTS\n"
-         "                                  evaluate a trigger list on a recorded-event file\n"
-         "                                  (the layout of event_builder.h); prints the\n"
-         "                                  triggers that fired per event and a summary;\n"
+         "  eval [OPTIONS] TRIGGERS EVENTS...\n"
+         "                                  evaluate a trigger list on recorded-event files\n"
+         "                                  (the layout of event_builder.h; a folder: its\n"
+         "                                  files in name order), each from a fresh trigger\n"
+         "                                  state as if alone; prints the triggers that\n"
+         "                                  fired per event and one summary over all files;\n"
          "                                  options: --env-dict DICT (resolves environment\n"
          "                                  channels), --json or --csv, --trigger N\n"
-         "                                  (repeatable), --events FROM:TO, --group NAME\n"
+         "                                  (repeatable), --events FROM:TO, --group NAME,\n"
+         "                                  --summary (only the summary), -j N (N files at\n"
+         "                                  once, printing what -j 1 prints)\n"
          "  select [--xml] [--no-shift] [--json] XCD... [--event N] [CHANNEL...]\n"
          "                                  load channel descriptions as a DAQ client does;\n"
          "                                  per channel (all without CHANNEL or -c): wanted\n"
@@ -77,7 +82,8 @@ std::string usage_text() {
          "  events [--json] FILE            list a recorded-event file: events and blocks;\n"
          "                                  a damaged file is reported at its byte offset\n"
          "  diff [--json] A B               compare two documents of one kind record by\n"
-         "                                  record (exit status 0 equal, 1 different)\n"
+         "                                  record, recorded-event files event by event\n"
+         "                                  (exit status 0 equal, 1 different)\n"
          "  help [COMMAND]                  this text, or the options of COMMAND\n"
          "  --help                          this text\n"
          "  --version                       the version of the tool and libraries\n"
@@ -194,6 +200,48 @@ const doc_kind* kind_of(const char* command, char* file, int* status) {
     *status = EXIT_UNREADABLE;
   }
   return k;
+}
+
+namespace {
+
+// "a trigger list", "an event list", "channel descriptions, tag form".
+std::string with_article(const std::string& name) {
+  if (name.compare(0, 8, "channel ") == 0) return name;
+  return (std::string("aeiou").find(name[0]) != std::string::npos ? "an " : "a ") + name;
+}
+
+}  // namespace
+
+bool is_recorded_events(const char* file) {
+  char magic[8] = {0};
+  // Non-blocking: a FIFO named here is not waited on.
+  const int fd = open(file, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  const bool is = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                  read(fd, magic, sizeof magic) == static_cast<ssize_t>(sizeof magic) &&
+                  memcmp(magic, "XRQ5EVTS", sizeof magic) == 0;
+  close(fd);
+  return is;
+}
+
+bool is_kind(const char* command, const char* file, const char* root) {
+  const std::string wanted = root ? with_article(find_kind(root)->name) : "a recorded-event file";
+  const std::string shown = shown_name(file);
+  if (is_recorded_events(file)) {
+    if (root == nullptr) return true;
+    fprintf(stderr, "xrq5xml %s: '%s' is a recorded-event file, not %s\n", command, shown.c_str(),
+            wanted.c_str());
+    return false;
+  }
+  std::string found;
+  bool stopped = false;
+  const doc_kind* k = find_root(file, &found, &stopped) ? find_kind(found) : nullptr;
+  if (k == nullptr) return true;
+  if (root != nullptr && (found == root || find_kind(root)->read == k->read)) return true;
+  fprintf(stderr, "xrq5xml %s: '%s' is %s, not %s\n", command, shown.c_str(),
+          with_article(k->name).c_str(), wanted.c_str());
+  return false;
 }
 
 namespace {
@@ -323,8 +371,8 @@ std::string usage_line(const std::string& command) {
       {"check", "xrq5xml check [-q] [-v] [--json] [--classic] [--strict [--werror] [--xcd XCD]...] "
                 "FILE..."},
       {"convert", "xrq5xml convert FILE --to FORM [-o OUT] [--lossy] [--classic] [-q] [-v]"},
-      {"eval", "xrq5xml eval TRIGGERS EVENTS [--env-dict DICT] [--classic] [--json|--csv] "
-               "[--trigger N]... [--events FROM:TO] [--group NAME] [-q] [-v]"},
+      {"eval", "xrq5xml eval TRIGGERS EVENTS... [--env-dict DICT] [--classic] [--json|--csv] "
+               "[--trigger N]... [--events FROM:TO] [--group NAME] [--summary] [-j N] [-q] [-v]"},
       {"select", "xrq5xml select [--xml] [--no-shift] [--json] XCD... [--event N] [CHANNEL...] "
                  "[-c CHANNEL]... [-q]"},
       {"registry", "xrq5xml registry [--json] [-q]"},
@@ -373,7 +421,8 @@ struct parsed {
   // eval
   std::string env_dict, events_range, group;
   std::vector<int> triggers;
-  bool csv = false;
+  bool csv = false, summary = false;
+  int jobs = 1;
   // select
   bool xml = false, no_shift = false;
   std::string event;
@@ -391,8 +440,12 @@ std::unique_ptr<CLI::App> make_app(const std::string& command, parsed* p) {
                   "tag|var|text|short, trigger lists and dictionaries --to xml|text. The "
                   "written document is read back first; a form that cannot hold all that "
                   "was read is written only with --lossy."},
-      {"eval", "Evaluate a trigger list on a recorded-event file: per event the triggers "
-               "that fired with their function results, then a summary."},
+      {"eval", "Evaluate a trigger list on recorded-event files (or the files of a folder, "
+               "in name order), each from a fresh trigger state as if it were alone: per "
+               "event the triggers that fired with their function results (naming the file "
+               "when there are several), then one summary over all files. -j N evaluates "
+               "N files at once and prints what -j 1 prints. On a terminal a progress line "
+               "goes to standard error (not with -q)."},
       {"select", "Load channel descriptions as a DAQ client does and show what the channel "
                  "selector answers per channel. Names after --event are channels."},
       {"registry", "List the trigger functions and operations."},
@@ -402,8 +455,8 @@ std::unique_ptr<CLI::App> make_app(const std::string& command, parsed* p) {
                  "(exit status 1)."},
       {"diff", "Compare two documents of one kind record by record: channel descriptions "
                "by property name, trigger lists by position, dictionaries by index, event "
-               "lists by event type, camera features by name. Exit status 0 equal, 1 "
-               "different."},
+               "lists by event type, camera features by name; recorded-event files event by "
+               "event, by position. Exit status 0 equal, 1 different."},
   };
   std::string description;
   for (const auto& w : what)
@@ -438,8 +491,11 @@ std::unique_ptr<CLI::App> make_app(const std::string& command, parsed* p) {
     app->add_flag("--lossy", p->lossy, "write even a form that loses fields");
   }
   if (command == "eval") {
-    app->add_option("FILES", p->files, "TRIGGERS (a trigger list) and EVENTS (a recorded-event "
-                                       "file)")->type_name("");
+    app->add_option("FILES", p->files, "TRIGGERS (a trigger list), then EVENTS (recorded-event "
+                                       "files or folders of them)")->type_name("");
+    app->add_flag("--summary", p->summary, "only the summary, no per-event output");
+    app->add_option("-j,--jobs", p->jobs, "files evaluated at once")->type_name("N")
+        ->check(CLI::Range(1, 256));
     app->add_option("--env-dict", p->env_dict, "environment index dictionary")->type_name("DICT");
     app->add_flag("--csv", p->csv, "one CSV row per event and trigger");
     app->add_option("--trigger", p->triggers, "only trigger N of the list (repeatable)")
@@ -569,16 +625,20 @@ int run_command(const std::string& command, std::vector<std::string> args) {
   }
   if (command == "eval") {
     eval_options e;
-    if (p.files.size() != 2)
+    if (p.files.size() < 2)
       return usage_error(command, "a trigger list and a recorded-event file are needed");
     if (o.json && p.csv) return usage_error(command, "--json and --csv exclude each other");
     if (!p.events_range.empty() && !parse_event_range(p.events_range, &e.from, &e.to))
       return usage_error(command, "--events takes FROM:TO, FROM: or :TO (event positions)");
-    if (p.files[0] == "-" && p.files[1] == "-")
-      return usage_error(command, "standard input can be only one of the two files");
+    if (std::count(p.files.begin(), p.files.end(), std::string("-")) > 1)
+      return usage_error(command, "standard input can be only one of the files");
     if (!resolve_documents(command, &p.files)) return EXIT_UNREADABLE;
     e.triggers = p.files[0];
-    e.events = p.files[1];
+    e.events.assign(p.files.begin() + 1, p.files.end());
+    e.summary_only = p.summary;
+    e.jobs = p.jobs;
+    // Not between per-event lines on the same terminal.
+    e.progress = !o.quiet && isatty(STDERR_FILENO) && (p.summary || !isatty(STDOUT_FILENO));
     e.env_dict = p.env_dict == "-" ? document_path("eval", "-") : p.env_dict;
     if (p.env_dict == "-" && e.env_dict.empty()) return EXIT_UNREADABLE;
     e.json = o.json;
@@ -587,7 +647,12 @@ int run_command(const std::string& command, std::vector<std::string> args) {
     e.only_triggers = p.triggers;
     e.group = p.group;
     quiet_stdout q(o.quiet);
-    return eval_command(e);
+    const int r = eval_command(e);
+    // A --trigger or --group that the list does not have is a bad command line.
+    if (r == EXIT_USAGE)
+      fprintf(stderr, "usage: %s\n(xrq5xml help %s tells more)\n", usage_line(command).c_str(),
+              command.c_str());
+    return r;
   }
   if (command == "events") {
     if (p.files.size() != 1) return usage_error(command, "one recorded-event file is needed");
