@@ -209,7 +209,8 @@ class EventStream:
 
 def read_events(path: _Path) -> List[Event]: ...
 def iter_events(path: _Path) -> EventStream: ...
-def evaluate(triggers: Iterable[Trigger], events: Union[_Path, Iterable[_Path], Iterable[Event]],
+def evaluate(triggers: Iterable[Trigger],
+             events: Union[_Path, Iterable[_Path], Iterable[Event]],
              env_dict: Optional[_EnvEntries] = ...) -> List[Dict[str, npt.NDArray[Any]]]: ...
 
 class Finding:
