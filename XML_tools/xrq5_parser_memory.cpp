@@ -24,13 +24,19 @@ constexpr size_t class_bytes(size_t c) { return (c + 1) * small_step; }
 // anew (some 25 blocks, one of 160 KB), and for a small document finding them with
 // malloc, and consolidating the heap as they go back, costs more than the parse.
 // Bounded in count and in bytes; a block is reused only for a request of its size.
+//
+// The cache has no destructor, so its storage lasts as long as its thread: a parser
+// that a later thread_local destructor of the thread frees (an idle parser) still
+// finds it, closed, and frees its blocks. A destructor of the cache itself could not
+// mark it closed: stores at the end of an object's lifetime are dead to the compiler,
+// which drops them, and blocks kept afterwards were lost with the thread.
 class block_cache {
  public:
-  // At exit the statics' destructors run after this one: a parser freed by one of
-  // them frees its blocks then.
-  ~block_cache() {
+  // Frees what is kept, and every block given back later.
+  void close() {
     for (int i = 0; i < n_; ++i) free(kept_[i].p);
     n_ = 0;
+    bytes_ = 0;
     closed_ = true;
   }
   void* take(size_t size) {
@@ -43,7 +49,7 @@ class block_cache {
     }
     return nullptr;
   }
-  // False when full: the caller frees the block.
+  // False when full or closed: the caller frees the block.
   bool keep(void* p, size_t size) {
     if (closed_ || n_ == slots || size > max_bytes - bytes_) return false;
     kept_[n_++] = {p, size};
@@ -66,9 +72,23 @@ class block_cache {
 
 thread_local block_cache cache;
 
+// Closes the cache of its thread when the thread ends (at exit for the main thread,
+// before the statics' destructors: a parser freed by one of them frees its blocks).
+struct cache_closer {
+  ~cache_closer() { cache.close(); }
+  bool armed = false;
+};
+
+thread_local cache_closer closer;
+
 // Frees a block whose request was `size` bytes, or keeps it for the next parser.
 void give_back(void* b, size_t size) {
-  if (size < cache_from || !cache.keep(b, size)) free(b);
+  if (size < cache_from) {
+    free(b);
+    return;
+  }
+  closer.armed = true;  // the first use in a thread makes the closer, due at its end
+  if (!cache.keep(b, size)) free(b);
 }
 }  // namespace
 
