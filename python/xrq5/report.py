@@ -560,6 +560,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     p.add_argument("--env-dict", help="environment index dictionary for the slow channels")
     p.add_argument("-o", "--output", default="report.html", help="the page (report.html)")
     p.add_argument("--title", help="the page's title")
+    p.add_argument("--version", action="version", version=f"{PROG} {xrq5.__version__}")
     args = p.parse_args(argv)
     try:
         summary = write(args.triggers, args.events, args.output, args.env_dict, args.title)
