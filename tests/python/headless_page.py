@@ -41,9 +41,11 @@ class Browser:
         self.network_off = network_off_prefix()
         cmd = [*self.network_off, chromium(), *FLAGS, f"--user-data-dir={self.profile}",
                f"--window-size={width},{height}", "about:blank"]
+        # The browser gets none of the sanitizer runtime preloaded into the tests.
+        env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
         self.proc = subprocess.Popen(
             cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            pass_fds=(3, 4), preexec_fn=lambda: (os.dup2(to_chrome_r, 3), os.dup2(from_chrome_w, 4)))
+            env=env, pass_fds=(3, 4), preexec_fn=lambda: (os.dup2(to_chrome_r, 3), os.dup2(from_chrome_w, 4)))
         os.close(to_chrome_r)
         os.close(from_chrome_w)
         self._buf = b""
