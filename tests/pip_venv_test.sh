@@ -6,7 +6,8 @@
 # Usage: pip_venv_test.sh SOURCE_DIR WORK [PYTHON]
 set -euo pipefail
 source=$(cd "$1" && pwd)
-work=$2
+mkdir -p "$2"
+work=$(cd "$2" && pwd)  # absolute: the checks below run from inside it
 python=${3:-/usr/bin/python3}
 unset PYTHONPATH
 rm -rf "$work"
